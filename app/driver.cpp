@@ -1,0 +1,58 @@
+#include "driver.hpp"
+
+#include "scanner.hpp"
+
+namespace fwtally {
+
+namespace {
+
+// The usage text is fixed: it does not echo the name the program was started by.
+constexpr const char* usage_text = "Usage:\nFwtally {Firmwarefile}\n";
+constexpr const char* cannot_open_text = "Cannot open Firmware file\n";
+constexpr const char* read_error_text = "Error reading Firmware\n";
+constexpr const char* write_error_text = "Error writing output\n";
+
+bool output_intact(std::FILE* output) {
+    return std::fflush(output) == 0 && std::ferror(output) == 0;
+}
+
+}  // namespace
+
+exit_status tally_image(std::FILE* image, std::FILE* output) {
+    scan_window window;
+    if (std::fread(window.data(), 1, window.size(), image) != window.size()) {
+        std::fputs(read_error_text, output);
+        return exit_status::short_image;
+    }
+    report_writer writer{output};
+    if (scan_markers(window, image, writer) == scan_end::read_error) {
+        std::fputs(read_error_text, output);
+        return exit_status::read_failure;
+    }
+    return exit_status::success;
+}
+
+exit_status run_command_line(int argument_count, const char* const* arguments) {
+    if (argument_count != 2) {
+        std::fputs(usage_text, stdout);
+        return exit_status::usage;
+    }
+    std::FILE* image = std::fopen(arguments[1], "rb");
+    if (image == nullptr) {
+        std::fputs(cannot_open_text, stdout);
+        return exit_status::cannot_open;
+    }
+    // The scan reads whole blocks into a buffer of its own; a stream buffer on top
+    // would only copy every byte once more.
+    std::setvbuf(image, nullptr, _IONBF, 0);
+    const exit_status status = tally_image(image, stdout);
+    // Everything has been read by now, so a failing close loses nothing.
+    std::fclose(image);
+    if (status == exit_status::success && !output_intact(stdout)) {
+        std::fputs(write_error_text, stderr);
+        return exit_status::write_failure;
+    }
+    return status;
+}
+
+}  // namespace fwtally

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdio>
+
+#include "exit_status.hpp"
+
+namespace fwtally {
+
+// The whole program: checks the arguments, opens the image, scans it and makes
+// sure standard output took every line.
+exit_status run_command_line(int argument_count, const char* const* arguments);
+
+// Everything between opening the image and closing it: reads the first eight
+// bytes, scans the rest and writes the report lines and any message to `output`.
+exit_status tally_image(std::FILE* image, std::FILE* output);
+
+}  // namespace fwtally

@@ -1,0 +1,295 @@
+// The scan's fast path: windows are tested 64 at a time as bit masks.
+//
+// A window ending at byte e matches when e and e-1 are underscores and e-5 or e-6
+// is a dot. With one bit per byte for "is an underscore" (U) and "is a dot" (D),
+// the windows ending in a 64-byte chunk that match are
+//
+//     U & (U << 1) & ((D << 5) | (D << 6))
+//
+// with the bits of the bytes before the chunk shifted in at the low end. Nearly
+// every chunk has no match and no pending marker, so it costs two byte compares
+// and a few shifts; the few events are then taken one bit at a time, in order:
+//   - a match holds the window ending there and makes a marker pending;
+//   - while a marker is pending, the first byte that is not an underscore reports it.
+// Each run of underscores holds at most five matches (later windows have no room for
+// a dot before the run), and the scan stops at the seventh report, so events are rare
+// whatever the image holds.
+//
+// Only the classification of a chunk into U and D differs between processors; every
+// level is checked against the portable one by the tests.
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+
+#include "scanner.hpp"
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <immintrin.h>
+#define FWTALLY_HAVE_SSE2 1
+#endif
+
+// AVX2 and AVX-512 code is compiled per function and chosen at run time. flatten
+// pulls the shared chunk loop into each such function, so it runs with that
+// function's instruction set rather than calling out per chunk.
+#if defined(FWTALLY_HAVE_SSE2) && (defined(__GNUC__) || defined(__clang__))
+#define FWTALLY_HAVE_AVX 1
+#define FWTALLY_TARGET(instruction_sets) __attribute__((target(instruction_sets), flatten))
+#endif
+
+namespace fwtally {
+
+namespace {
+
+constexpr std::size_t chunk_length = 64;
+constexpr std::uint64_t all_bits = ~std::uint64_t{0};
+
+struct chunk_masks {
+    std::uint64_t underscores;  // bit i: byte i is '_'
+    std::uint64_t dots;         // bit i: byte i is '.'
+};
+
+constexpr std::uint64_t byte_ones = 0x0101010101010101;
+constexpr std::uint64_t low_seven_bits = 0x7F7F7F7F7F7F7F7F;
+
+// The compilers turn this into one load on little-endian processors.
+std::uint64_t load_little_endian(const unsigned char* bytes) {
+    std::uint64_t word = 0;
+    for (unsigned i = 0; i < 8; ++i) {
+        word |= std::uint64_t{bytes[i]} << (8 * i);
+    }
+    return word;
+}
+
+// Bit i set where byte i of `word` equals `value`.
+std::uint64_t equal_byte_bits(std::uint64_t word, unsigned char value) {
+    const std::uint64_t difference = word ^ (byte_ones * value);
+    // The high bit of each byte is set where that byte of `difference` is not zero.
+    // The sum stays within each byte, so no borrow gives a false answer.
+    const std::uint64_t nonzero = ((difference & low_seven_bits) + low_seven_bits) | difference;
+    const std::uint64_t equal_high_bits = ~nonzero & ~low_seven_bits;
+    // The multiplication moves the high bit of byte i to bit 56 + i; no two of its
+    // partial products meet, so nothing carries.
+    return ((equal_high_bits >> 7) * 0x0102040810204080) >> 56;
+}
+
+// Classifies up to one chunk; bits past `length` stay clear.
+chunk_masks classify_portable(const unsigned char* bytes, std::size_t length) {
+    chunk_masks masks{0, 0};
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        const std::uint64_t word = load_little_endian(bytes + i);
+        masks.underscores |= equal_byte_bits(word, '_') << i;
+        masks.dots |= equal_byte_bits(word, '.') << i;
+    }
+    for (; i < length; ++i) {
+        masks.underscores |= std::uint64_t{bytes[i] == '_'} << i;
+        masks.dots |= std::uint64_t{bytes[i] == '.'} << i;
+    }
+    return masks;
+}
+
+chunk_masks classify_portable_chunk(const unsigned char* bytes) {
+    return classify_portable(bytes, chunk_length);
+}
+
+#ifdef FWTALLY_HAVE_SSE2
+std::uint64_t movemask_bits(__m128i compared) {
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(compared));
+}
+
+chunk_masks classify_sse2(const unsigned char* bytes) {
+    const __m128i underscore = _mm_set1_epi8('_');
+    const __m128i dot = _mm_set1_epi8('.');
+    chunk_masks masks{0, 0};
+    for (unsigned i = 0; i < chunk_length; i += 16) {
+        const __m128i vector = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        masks.underscores |= movemask_bits(_mm_cmpeq_epi8(vector, underscore)) << i;
+        masks.dots |= movemask_bits(_mm_cmpeq_epi8(vector, dot)) << i;
+    }
+    return masks;
+}
+#endif
+
+#ifdef FWTALLY_HAVE_AVX
+__attribute__((target("avx2"))) chunk_masks classify_avx2(const unsigned char* bytes) {
+    const __m256i underscore = _mm256_set1_epi8('_');
+    const __m256i dot = _mm256_set1_epi8('.');
+    chunk_masks masks{0, 0};
+    for (unsigned i = 0; i < chunk_length; i += 32) {
+        const __m256i vector = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
+        masks.underscores |= std::uint64_t{static_cast<std::uint32_t>(
+                                 _mm256_movemask_epi8(_mm256_cmpeq_epi8(vector, underscore)))}
+                             << i;
+        masks.dots |= std::uint64_t{static_cast<std::uint32_t>(
+                          _mm256_movemask_epi8(_mm256_cmpeq_epi8(vector, dot)))}
+                      << i;
+    }
+    return masks;
+}
+
+__attribute__((target("avx512f,avx512bw"))) chunk_masks classify_avx512(const unsigned char* bytes) {
+    const __m512i vector = _mm512_loadu_si512(bytes);
+    return {_mm512_cmpeq_epi8_mask(vector, _mm512_set1_epi8('_')),
+            _mm512_cmpeq_epi8_mask(vector, _mm512_set1_epi8('.'))};
+}
+#endif
+
+// The window ending at block[end]; near the block's start it reaches back into the
+// window that preceded the block.
+held_marker window_ending_at(const scan_window& before_block, std::span<const unsigned char> block,
+                             std::size_t end) {
+    held_marker marker;
+    const std::size_t from_block = std::min(end + 1, window_length);
+    const std::size_t from_before = window_length - from_block;
+    std::copy_n(before_block.end() - static_cast<std::ptrdiff_t>(from_before), from_before,
+                marker.begin());
+    std::copy_n(block.begin() + static_cast<std::ptrdiff_t>(end + 1 - from_block), from_block,
+                marker.begin() + static_cast<std::ptrdiff_t>(from_before));
+    return marker;
+}
+
+void slide_window(scan_window& window, std::span<const unsigned char> block) {
+    const std::size_t kept = window_length - std::min(block.size(), window_length);
+    std::copy_n(window.end() - static_cast<std::ptrdiff_t>(kept), kept, window.begin());
+    std::copy(block.end() - static_cast<std::ptrdiff_t>(window_length - kept), block.end(),
+              window.begin() + static_cast<std::ptrdiff_t>(kept));
+}
+
+// Takes the chunk's events in byte order; true once the seventh line is printed.
+bool take_events(scan_state& state, std::span<const unsigned char> block, std::size_t chunk_start,
+                 std::uint64_t matches, std::uint64_t run_ends, report_writer& writer) {
+    std::uint64_t not_yet_taken = all_bits;
+    for (;;) {
+        const std::uint64_t events =
+            (matches | (state.marker_pending ? run_ends : 0)) & not_yet_taken;
+        if (events == 0) {
+            return false;
+        }
+        const int bit = std::countr_zero(events);
+        const std::uint64_t event = std::uint64_t{1} << bit;
+        not_yet_taken = ~(event | (event - 1));
+        if ((event & matches) != 0) {
+            state.held = window_ending_at(state.window, block,
+                                          chunk_start + static_cast<std::size_t>(bit));
+            state.marker_pending = true;
+        } else {
+            state.marker_pending = false;
+            if (report_version(writer, state.held)) {
+                return true;
+            }
+        }
+    }
+}
+
+template <typename Classify>
+bool scan_chunks(scan_state& state, std::span<const unsigned char> block, report_writer& writer,
+                 Classify classify_chunk) {
+    // The bits of the bytes before the block sit at the top, as if from a previous chunk.
+    const chunk_masks before = classify_portable(state.window.data(), window_length);
+    std::uint64_t previous_underscores = before.underscores << (chunk_length - window_length);
+    std::uint64_t previous_dots = before.dots << (chunk_length - window_length);
+
+    const auto scan_chunk = [&](std::size_t chunk_start, chunk_masks masks, std::uint64_t in_chunk) {
+        const std::uint64_t matches =
+            masks.underscores & ((masks.underscores << 1) | (previous_underscores >> 63)) &
+            ((masks.dots << 5) | (previous_dots >> 59) | (masks.dots << 6) | (previous_dots >> 58));
+        const std::uint64_t run_ends = ~masks.underscores & in_chunk;
+        previous_underscores = masks.underscores;
+        previous_dots = masks.dots;
+        if ((matches | (state.marker_pending ? run_ends : 0)) == 0) {
+            return false;
+        }
+        return take_events(state, block, chunk_start, matches, run_ends, writer);
+    };
+
+    std::size_t chunk_start = 0;
+    for (; block.size() - chunk_start >= chunk_length; chunk_start += chunk_length) {
+        if (scan_chunk(chunk_start, classify_chunk(block.data() + chunk_start), all_bits)) {
+            return true;
+        }
+    }
+    const std::size_t tail = block.size() - chunk_start;
+    if (tail != 0 && scan_chunk(chunk_start, classify_portable(block.data() + chunk_start, tail),
+                                (std::uint64_t{1} << tail) - 1)) {
+        return true;
+    }
+    slide_window(state.window, block);
+    return false;
+}
+
+bool scan_block_portable(scan_state& state, std::span<const unsigned char> block,
+                         report_writer& writer) {
+    return scan_chunks(state, block, writer, classify_portable_chunk);
+}
+
+#ifdef FWTALLY_HAVE_SSE2
+bool scan_block_sse2(scan_state& state, std::span<const unsigned char> block, report_writer& writer) {
+    return scan_chunks(state, block, writer, classify_sse2);
+}
+#endif
+
+#ifdef FWTALLY_HAVE_AVX
+FWTALLY_TARGET("avx2")
+bool scan_block_avx2(scan_state& state, std::span<const unsigned char> block, report_writer& writer) {
+    return scan_chunks(state, block, writer, classify_avx2);
+}
+
+FWTALLY_TARGET("avx512f,avx512bw")
+bool scan_block_avx512(scan_state& state, std::span<const unsigned char> block,
+                       report_writer& writer) {
+    return scan_chunks(state, block, writer, classify_avx512);
+}
+#endif
+
+}  // namespace
+
+bool simd_level_supported(simd_level level) {
+    switch (level) {
+    case simd_level::portable:
+        return true;
+#ifdef FWTALLY_HAVE_SSE2
+    case simd_level::sse2:
+        return true;
+#endif
+#ifdef FWTALLY_HAVE_AVX
+    case simd_level::avx2:
+        return __builtin_cpu_supports("avx2") != 0;
+    case simd_level::avx512:
+        return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
+#endif
+    default:
+        return false;
+    }
+}
+
+simd_level best_simd_level() {
+    static const simd_level best = [] {
+        for (const simd_level level : {simd_level::avx512, simd_level::avx2, simd_level::sse2}) {
+            if (simd_level_supported(level)) {
+                return level;
+            }
+        }
+        return simd_level::portable;
+    }();
+    return best;
+}
+
+bool scan_block(scan_state& state, std::span<const unsigned char> block, report_writer& writer) {
+    switch (state.level) {
+#ifdef FWTALLY_HAVE_SSE2
+    case simd_level::sse2:
+        return scan_block_sse2(state, block, writer);
+#endif
+#ifdef FWTALLY_HAVE_AVX
+    case simd_level::avx2:
+        return scan_block_avx2(state, block, writer);
+    case simd_level::avx512:
+        return scan_block_avx512(state, block, writer);
+#endif
+    default:
+        return scan_block_portable(state, block, writer);
+    }
+}
+
+}  // namespace fwtally
