@@ -1,0 +1,61 @@
+#include "scan_runs.hpp"
+
+#include <gtest/gtest.h>
+
+#include "temporary_file.hpp"
+
+namespace fwtally::testing {
+
+std::vector<simd_level> supported_simd_levels() {
+    std::vector<simd_level> levels;
+    for (const simd_level level :
+         {simd_level::portable, simd_level::sse2, simd_level::avx2, simd_level::avx512}) {
+        if (simd_level_supported(level)) {
+            levels.push_back(level);
+        }
+    }
+    return levels;
+}
+
+const char* simd_level_name(simd_level level) {
+    switch (level) {
+    case simd_level::portable:
+        return "portable";
+    case simd_level::sse2:
+        return "sse2";
+    case simd_level::avx2:
+        return "avx2";
+    case simd_level::avx512:
+        return "avx512";
+    }
+    return "unknown";
+}
+
+scan_run scan_image(std::string_view image, std::size_t block_capacity, simd_level level) {
+    const file_handle image_file = file_holding(image);
+    const file_handle output = file_holding("");
+    if (!image_file || !output) {
+        ADD_FAILURE() << "cannot create a temporary file";
+        return {};
+    }
+    scan_window window;
+    EXPECT_EQ(std::fread(window.data(), 1, window.size(), image_file.get()), window.size());
+    report_writer writer{output.get()};
+    const scan_end end = scan_markers(window, image_file.get(), writer, block_capacity, level);
+    const long position_after = std::ftell(image_file.get());
+    return {contents_of(output.get()), end, position_after};
+}
+
+std::string report_lines(std::initializer_list<std::string_view> texts) {
+    std::string lines;
+    std::size_t index = 0;
+    for (const std::string_view text : texts) {
+        lines += media_labels.at(index++);
+        lines += " version: ";
+        lines += text;
+        lines += '\n';
+    }
+    return lines;
+}
+
+}  // namespace fwtally::testing

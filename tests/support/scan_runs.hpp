@@ -1,0 +1,31 @@
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scanner.hpp"
+
+namespace fwtally::testing {
+
+// The capacities that put a block boundary at every position of a short image,
+// on both sides of a 64-byte chunk, and the capacity the tool uses.
+inline const std::vector<std::size_t> block_capacities{1, 7, 8, 9, 64, default_block_capacity};
+
+std::vector<simd_level> supported_simd_levels();
+const char* simd_level_name(simd_level level);
+
+struct scan_run {
+    std::string output;
+    scan_end end;
+    long position_after;  // where the image stood when the scan returned
+};
+
+// Runs scan_markers over `image` (at least eight bytes) held in a temporary file.
+scan_run scan_image(std::string_view image, std::size_t block_capacity, simd_level level);
+
+// The report lines for these marker texts, labelled in order.
+std::string report_lines(std::initializer_list<std::string_view> texts);
+
+}  // namespace fwtally::testing
