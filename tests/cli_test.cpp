@@ -12,7 +12,15 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <chrono>
+#include <thread>
 #endif
 
 namespace {
@@ -171,6 +179,41 @@ TEST_F(CommandLine, DirectoryOpensButCannotBeRead) {
     const run_result result = run({directory_.string()});
     EXPECT_EQ(result.status, 3);
     EXPECT_EQ(result.out, "Error reading Firmware\n");
+}
+
+// A pipe hands the image over in pieces, so reads come back short and markers are
+// split between them.
+TEST_F(CommandLine, ImageFromAPipeInSmallPieces) {
+    const fs::path pipe = directory_ / "image.fifo";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::string bytes = "zzx1.23____y" + nine_markers();
+    std::thread writer([&] {
+        // Should the reader close early, write fails with EPIPE rather than ending the tests.
+        sigset_t broken_pipe;
+        sigemptyset(&broken_pipe);
+        sigaddset(&broken_pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &broken_pipe, nullptr);
+        const int descriptor = open(pipe.c_str(), O_WRONLY);
+        if (descriptor < 0) {
+            return;
+        }
+        for (std::size_t start = 0; start < bytes.size(); start += 3) {
+            const std::size_t length = std::min<std::size_t>(3, bytes.size() - start);
+            if (write(descriptor, bytes.data() + start, length) != static_cast<ssize_t>(length)) {
+                break;  // the reader stopped after its seventh line
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        close(descriptor);
+    });
+    const run_result result = run({pipe.string()});
+    writer.join();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out,
+              "CD-R version: 1.23\nCD-RW version: 1.2345\nDVD-R version: 2.2345\n"
+              "DVD-RW version: 3.2345\nDVD+R version: 4.2345\nDVD+RW version: 5.2345\n"
+              "DVD+R9 version: 6.2345\n");
+    EXPECT_EQ(result.err, "");
 }
 
 TEST_F(CommandLine, UnwritableOutputIsAFailure) {
