@@ -18,7 +18,7 @@ inline constexpr std::size_t window_length = 8;
 using scan_window = std::array<unsigned char, window_length>;  // [0] oldest byte
 
 // Bytes read from the image at a time; the scan's only buffer, kept on the stack.
-inline constexpr std::size_t default_block_capacity = std::size_t{64} * 1024;
+inline constexpr std::size_t default_block_capacity = std::size_t{128} * 1024;
 
 // How 64-byte chunks are classified; every level gives the same result.
 enum class simd_level { portable, sse2, avx2, avx512 };
