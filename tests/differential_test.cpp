@@ -1,0 +1,145 @@
+// The scanner against the byte-at-a-time reference model on generated images rich
+// in the bytes that matter, at many block capacities and every SIMD level.
+// FWTALLY_DIFFERENTIAL_SEED picks another seed; a failure prints the one in use.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "reference_scan.hpp"
+#include "scan_runs.hpp"
+#include "temporary_file.hpp"
+
+namespace fwtally::testing {
+namespace {
+
+std::uint64_t differential_seed() {
+    if (const char* seed = std::getenv("FWTALLY_DIFFERENTIAL_SEED")) {
+        return std::strtoull(seed, nullptr, 10);
+    }
+    return 20261210;
+}
+
+// Images built from pieces that make and break markers: runs of underscores, dots
+// near them, NUL, LF and 0xFF, and quiet stretches that the fast path passes over.
+class image_generator {
+public:
+    explicit image_generator(std::uint64_t seed) : random_(seed) {}
+
+    std::string next() {
+        std::string image;
+        const std::size_t pieces = pick(1, 24);
+        for (std::size_t piece = 0; piece < pieces; ++piece) {
+            switch (pick(0, 5)) {
+            case 0:  // a marker-like text and a run of underscores
+                image += pick_byte("x_.\xFF");
+                image += pick_byte("0123456789.");
+                image += '.';
+                image.append(pick(0, 4), pick_byte("0123456789_.\n"));
+                image.append(pick(0, 9), '_');
+                break;
+            case 1:  // bytes that matter, in any order
+                for (std::size_t i = pick(1, 40); i > 0; --i) {
+                    image += pick_byte(std::string("_._._.\0\n\xFF" "a1", 11));
+                }
+                break;
+            case 2:  // a quiet stretch with no underscore
+                image.append(pick(1, 700), pick_byte("a\xFF.\0"));
+                break;
+            case 3:  // a quiet stretch with no dot
+                for (std::size_t i = pick(1, 700); i > 0; --i) {
+                    image += pick_byte("ab_\xFF");
+                }
+                break;
+            case 4:  // a long run of underscores
+                image.append(pick(10, 300), '_');
+                break;
+            default:  // anything at all
+                for (std::size_t i = pick(1, 80); i > 0; --i) {
+                    image += static_cast<char>(pick(0, 255));
+                }
+            }
+        }
+        if (image.size() < 8) {
+            image.append(8 - image.size(), '_');
+        }
+        return image;
+    }
+
+private:
+    std::size_t pick(std::size_t low, std::size_t high) {
+        return std::uniform_int_distribution<std::size_t>(low, high)(random_);
+    }
+    char pick_byte(std::string_view choices) { return choices[pick(0, choices.size() - 1)]; }
+
+    std::mt19937_64 random_;
+};
+
+// Runs the scan over `image` in blocks of `capacity`, as the reading loop would.
+std::string scan_in_blocks(std::string_view image, std::size_t capacity, simd_level level,
+                           std::FILE* output) {
+    std::rewind(output);
+    report_writer writer{output};
+    const auto bytes = std::span(reinterpret_cast<const unsigned char*>(image.data()), image.size());
+    scan_window first_window;
+    std::copy_n(bytes.begin(), first_window.size(), first_window.begin());
+    scan_state state = start_scan(first_window, level);
+    bool seventh_line = false;
+    for (std::size_t start = first_window.size(); start < bytes.size() && !seventh_line;
+         start += capacity) {
+        seventh_line =
+            scan_block(state, bytes.subspan(start, std::min(capacity, bytes.size() - start)), writer);
+    }
+    if (!seventh_line) {
+        end_scan(state, writer);
+    }
+    const long written = std::ftell(output);
+    std::string lines(static_cast<std::size_t>(written), '\0');
+    std::rewind(output);
+    EXPECT_EQ(std::fread(lines.data(), 1, lines.size(), output), lines.size());
+    return lines;
+}
+
+TEST(Differential, ScannerAgreesWithTheReferenceModel) {
+    std::vector<std::size_t> capacities;
+    for (std::size_t capacity = 1; capacity <= 17; ++capacity) {
+        capacities.push_back(capacity);
+    }
+    for (const std::size_t capacity : {63U, 64U, 65U, 255U, 256U, 257U}) {
+        capacities.push_back(capacity);
+    }
+    capacities.push_back(default_block_capacity);
+
+    const std::uint64_t seed = differential_seed();
+    image_generator generator(seed);
+    const file_handle output = file_holding("");
+    ASSERT_TRUE(output);
+    std::size_t images_with_lines = 0;
+    std::size_t images_with_seven = 0;
+    constexpr int image_count = 3000;
+    for (int image_number = 0; image_number < image_count; ++image_number) {
+        const std::string image = generator.next();
+        const std::string expected = reference_report(image);
+        images_with_lines += expected.empty() ? 0U : 1U;
+        images_with_seven += expected.find("DVD+R9") != std::string::npos ? 1U : 0U;
+        for (const simd_level level : supported_simd_levels()) {
+            for (const std::size_t capacity : capacities) {
+                const std::string lines = scan_in_blocks(image, capacity, level, output.get());
+                ASSERT_EQ(lines, expected)
+                    << "seed " << seed << ", image " << image_number << " (" << image.size()
+                    << " bytes), simd level " << simd_level_name(level) << ", capacity "
+                    << capacity;
+            }
+        }
+    }
+    // The generator must keep producing images that exercise reporting and stopping.
+    EXPECT_GT(images_with_lines, std::size_t{image_count} / 2);
+    EXPECT_GT(images_with_seven, std::size_t{image_count} / 20);
+}
+
+}  // namespace
+}  // namespace fwtally::testing
