@@ -233,10 +233,11 @@ bool scan_chunks(scan_state& state, std::span<const unsigned char> block, report
         // A match ends on an underscore and needs a dot at most six bytes before its
         // end. So with no marker pending, a stride without underscores has nothing to
         // act on, and neither has one without dots when no dot stands just before it.
-        // Evaluated without branches: on random data the answer is a coin toss.
-        const bool may_match =
-            (any.underscores != 0) & ((any.dots | (previous_dots >> 58)) != 0);
-        if (!may_match && !state.marker_pending) {
+        // Computed as one mask so that only the final test branches: on random
+        // data each half alone is a coin toss.
+        const std::uint64_t may_match = (std::uint64_t{0} - std::uint64_t{any.underscores != 0}) &
+                                        (any.dots | (previous_dots >> 58));
+        if (may_match == 0 && !state.marker_pending) {
             previous_underscores = stride.back().underscores;
             previous_dots = stride.back().dots;
             continue;
