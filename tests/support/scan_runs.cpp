@@ -46,16 +46,4 @@ scan_run scan_image(std::string_view image, std::size_t block_capacity, simd_lev
     return {contents_of(output.get()), end, position_after};
 }
 
-std::string report_lines(std::initializer_list<std::string_view> texts) {
-    std::string lines;
-    std::size_t index = 0;
-    for (const std::string_view text : texts) {
-        lines += media_labels.at(index++);
-        lines += " version: ";
-        lines += text;
-        lines += '\n';
-    }
-    return lines;
-}
-
 }  // namespace fwtally::testing

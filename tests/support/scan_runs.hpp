@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "markers.hpp"
 #include "scanner.hpp"
 
 namespace fwtally::testing {
@@ -24,8 +25,5 @@ struct scan_run {
 
 // Runs scan_markers over `image` (at least eight bytes) held in a temporary file.
 scan_run scan_image(std::string_view image, std::size_t block_capacity, simd_level level);
-
-// The report lines for these marker texts, labelled in order.
-std::string report_lines(std::initializer_list<std::string_view> texts);
 
 }  // namespace fwtally::testing

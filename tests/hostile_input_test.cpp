@@ -1,0 +1,104 @@
+// Images and paths chosen to break a careless tool: special files, awkward names,
+// huge sizes, long runs and far too many markers.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "command_line.hpp"
+#include "markers.hpp"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace fwtally::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using HostileInput = command_line_test;
+
+TEST_F(HostileInput, AwkwardPathNamesOpenAsGiven) {
+    for (const std::string name :
+         {"image with spaces.bin", "\xC3\xAFm\xC3\xA4g\xC3\xA9-\xE2\x9C\x93.bin", "-leading-dash.bin",
+          "--help", "-"}) {
+        image(name, "x1.23____y");
+        // Relative to the working directory, as a user would type them.
+        const run_result result = run({name}, {.working_directory = directory_});
+        EXPECT_EQ(result.status, 0) << name;
+        EXPECT_EQ(result.out, report_lines({"1.23"})) << name;
+        EXPECT_EQ(result.err, "") << name;
+    }
+}
+
+TEST_F(HostileInput, LongRunsOfUnderscores) {
+    const std::string megabyte(std::size_t{1} << 20, '_');
+    const run_result alone = run({image("underscores.bin", megabyte).string()});
+    EXPECT_EQ(alone.status, 0);
+    EXPECT_EQ(alone.out, "");
+    const run_result after_marker = run({image("marker.bin", "x1.23" + megabyte + "y").string()});
+    EXPECT_EQ(after_marker.status, 0);
+    EXPECT_EQ(after_marker.out, report_lines({"1.23"}));
+}
+
+TEST_F(HostileInput, HundredThousandMarkersGiveSevenLines) {
+    const run_result result = run({image("markers.bin", numbered_markers(100'000)).string()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, seven_numbered_lines);
+    EXPECT_EQ(result.err, "");
+}
+
+// Offsets past 4 GiB must not wrap in a 32-bit count anywhere.
+TEST_F(HostileInput, MarkersPastFourGibibytes) {
+    constexpr std::uintmax_t four_gibibytes = std::uintmax_t{1} << 32;
+    const fs::path path = image("huge.bin", "");
+    std::error_code error;
+    fs::resize_file(path, four_gibibytes - 5, error);
+    if (error) {
+        GTEST_SKIP() << "cannot make a sparse file here: " << error.message();
+    }
+    {
+        std::FILE* file = std::fopen(path.string().c_str(), "ab");
+        ASSERT_NE(file, nullptr);
+        // The first marker straddles the 4 GiB offset; the second lies beyond it.
+        const std::string tail = "x1.23____y" + numbered_markers(2);
+        ASSERT_EQ(std::fwrite(tail.data(), 1, tail.size(), file), tail.size());
+        ASSERT_EQ(std::fclose(file), 0);
+    }
+    const run_result result = run({path.string()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, report_lines({"1.23", "1.2345", "2.2345"}));
+}
+
+#ifndef _WIN32
+TEST_F(HostileInput, DirectoryOpensButCannotBeRead) {
+    const run_result result = run({directory_.string()});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.out, "Error reading Firmware\n");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(HostileInput, EmptyCharacterDevice) {
+    const run_result result = run({"/dev/null"});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.out, "Error reading Firmware\n");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(HostileInput, ImageWithoutReadPermission) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root reads any file";
+    }
+    const fs::path path = image("secret.bin", "x1.23____y");
+    fs::permissions(path, fs::perms::none);
+    const run_result result = run({path.string()});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "Cannot open Firmware file\n");
+    EXPECT_EQ(result.err, "");
+}
+#endif
+
+}  // namespace
+}  // namespace fwtally::testing
