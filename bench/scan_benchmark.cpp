@@ -9,6 +9,7 @@
 
 #include "input_classes.hpp"
 #include "scanner.hpp"
+#include "simd_levels.hpp"
 
 namespace {
 
@@ -41,26 +42,11 @@ void scan_in_memory(benchmark::State& state, bench::input_class kind, simd_level
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(image.size()));
 }
 
-const char* level_name(simd_level level) {
-    switch (level) {
-    case simd_level::portable:
-        return "portable";
-    case simd_level::sse2:
-        return "sse2";
-    case simd_level::avx2:
-        return "avx2";
-    case simd_level::avx512:
-        return "avx512";
-    }
-    return "unknown";
-}
-
 const bool registered = [] {
     for (const bench::input_class kind : bench::all_input_classes) {
-        for (const simd_level level :
-             {simd_level::portable, simd_level::sse2, simd_level::avx2, simd_level::avx512}) {
-            const std::string name =
-                "scan/" + std::string(bench::input_class_name(kind)) + "/" + level_name(level);
+        for (const simd_level level : testing::all_simd_levels) {
+            const std::string name = "scan/" + std::string(bench::input_class_name(kind)) + "/" +
+                                     testing::simd_level_name(level);
             benchmark::RegisterBenchmark(name.c_str(), scan_in_memory, kind, level);
         }
     }

@@ -291,11 +291,10 @@ bool scan_block_avx512(scan_state& state, std::span<const unsigned char> block,
 bool simd_level_supported(simd_level level) {
     switch (level) {
     case simd_level::portable:
-        return true;
 #ifdef FWTALLY_HAVE_SSE2
     case simd_level::sse2:
-        return true;
 #endif
+        return true;
 #ifdef FWTALLY_HAVE_AVX
     case simd_level::avx2:
         return __builtin_cpu_supports("avx2") != 0;
@@ -308,12 +307,10 @@ bool simd_level_supported(simd_level level) {
 }
 
 simd_level best_simd_level() {
-    for (const simd_level level : {simd_level::avx512, simd_level::avx2, simd_level::sse2}) {
-        if (simd_level_supported(level)) {
-            return level;
-        }
-    }
-    return simd_level::portable;
+    constexpr std::array fastest_first{simd_level::avx512, simd_level::avx2, simd_level::sse2};
+    const auto* const best =
+        std::find_if(fastest_first.begin(), fastest_first.end(), simd_level_supported);
+    return best == fastest_first.end() ? simd_level::portable : *best;
 }
 
 bool scan_block(scan_state& state, std::span<const unsigned char> block, report_writer& writer) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -105,14 +106,9 @@ std::string scan_in_blocks(std::string_view image, std::size_t capacity, simd_le
 }
 
 TEST(Differential, ScannerAgreesWithTheReferenceModel) {
-    std::vector<std::size_t> capacities;
-    for (std::size_t capacity = 1; capacity <= 17; ++capacity) {
-        capacities.push_back(capacity);
-    }
-    for (const std::size_t capacity : {63U, 64U, 65U, 255U, 256U, 257U}) {
-        capacities.push_back(capacity);
-    }
-    capacities.push_back(default_block_capacity);
+    std::vector<std::size_t> capacities(17);
+    std::iota(capacities.begin(), capacities.end(), std::size_t{1});
+    capacities.insert(capacities.end(), {63, 64, 65, 255, 256, 257, default_block_capacity});
 
     const std::uint64_t seed = differential_seed();
     image_generator generator(seed);

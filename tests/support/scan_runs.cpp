@@ -6,31 +6,6 @@
 
 namespace fwtally::testing {
 
-std::vector<simd_level> supported_simd_levels() {
-    std::vector<simd_level> levels;
-    for (const simd_level level :
-         {simd_level::portable, simd_level::sse2, simd_level::avx2, simd_level::avx512}) {
-        if (simd_level_supported(level)) {
-            levels.push_back(level);
-        }
-    }
-    return levels;
-}
-
-const char* simd_level_name(simd_level level) {
-    switch (level) {
-    case simd_level::portable:
-        return "portable";
-    case simd_level::sse2:
-        return "sse2";
-    case simd_level::avx2:
-        return "avx2";
-    case simd_level::avx512:
-        return "avx512";
-    }
-    return "unknown";
-}
-
 scan_run scan_image(std::string_view image, std::size_t block_capacity, simd_level level) {
     const file_handle image_file = file_holding(image);
     const file_handle output = file_holding("");

@@ -7,15 +7,13 @@
 
 #include "markers.hpp"
 #include "scanner.hpp"
+#include "simd_levels.hpp"
 
 namespace fwtally::testing {
 
 // The capacities that put a block boundary at every position of a short image,
 // on both sides of a 64-byte chunk, and the capacity the tool uses.
 inline const std::vector<std::size_t> block_capacities{1, 7, 8, 9, 64, default_block_capacity};
-
-std::vector<simd_level> supported_simd_levels();
-const char* simd_level_name(simd_level level);
 
 struct scan_run {
     std::string output;
