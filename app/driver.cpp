@@ -12,6 +12,14 @@ constexpr const char* cannot_open_text = "Cannot open Firmware file\n";
 constexpr const char* read_error_text = "Error reading Firmware\n";
 constexpr const char* write_error_text = "Error writing output\n";
 
+std::FILE* open_image(const argument_char* path) {
+#ifdef _WIN32
+    return _wfopen(path, L"rb");
+#else
+    return std::fopen(path, "rb");
+#endif
+}
+
 bool output_intact(std::FILE* output) {
     return std::fflush(output) == 0 && std::ferror(output) == 0;
 }
@@ -32,12 +40,12 @@ exit_status tally_image(std::FILE* image, std::FILE* output) {
     return exit_status::success;
 }
 
-exit_status run_command_line(int argument_count, const char* const* arguments) {
+exit_status run_command_line(int argument_count, const argument_char* const* arguments) {
     if (argument_count != 2) {
         std::fputs(usage_text, stdout);
         return exit_status::usage;
     }
-    std::FILE* image = std::fopen(arguments[1], "rb");
+    std::FILE* image = open_image(arguments[1]);
     if (image == nullptr) {
         std::fputs(cannot_open_text, stdout);
         return exit_status::cannot_open;

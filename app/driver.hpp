@@ -6,9 +6,17 @@
 
 namespace fwtally {
 
+// On Windows the arguments come as wide strings, so that a path in any script
+// opens; elsewhere they are bytes, passed on unchanged.
+#ifdef _WIN32
+using argument_char = wchar_t;
+#else
+using argument_char = char;
+#endif
+
 // The whole program: checks the arguments, opens the image, scans it and makes
 // sure standard output took every line.
-exit_status run_command_line(int argument_count, const char* const* arguments);
+exit_status run_command_line(int argument_count, const argument_char* const* arguments);
 
 // Everything between opening the image and closing it: reads the first eight
 // bytes, scans the rest and writes the report lines and any message to `output`.

@@ -30,7 +30,7 @@ const std::string usage = "Usage:\nFwtally {Firmwarefile}\n";
 TEST_F(CommandLine, NoArgumentPrintsUsage) {
     const run_result result = run({});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, usage);
+    EXPECT_EQ(result.out, text_output(usage));
     EXPECT_EQ(result.err, "");
 }
 
@@ -38,7 +38,7 @@ TEST_F(CommandLine, TwoArgumentsPrintUsage) {
     const std::string marker = image("marker.bin", "1.23____").string();
     const run_result result = run({marker, marker});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, usage);
+    EXPECT_EQ(result.out, text_output(usage));
     EXPECT_EQ(result.err, "");
 }
 
@@ -46,7 +46,7 @@ TEST_F(CommandLine, MissingImageCannotBeOpened) {
     for (const std::string& name : {"no-such-image.bin"s, "--help"s}) {
         const run_result result = run({(directory_ / name).string()});
         EXPECT_EQ(result.status, 2) << name;
-        EXPECT_EQ(result.out, "Cannot open Firmware file\n") << name;
+        EXPECT_EQ(result.out, text_output("Cannot open Firmware file\n")) << name;
         EXPECT_EQ(result.err, "") << name;
     }
 }
@@ -55,7 +55,8 @@ TEST_F(CommandLine, ImagesShorterThanEightBytesAreRejected) {
     for (const std::string& bytes : {""s, "1.23___"s}) {
         const run_result result = run({image("short.bin", bytes).string()});
         EXPECT_EQ(result.status, 3) << bytes.size() << " bytes";
-        EXPECT_EQ(result.out, "Error reading Firmware\n") << bytes.size() << " bytes";
+        EXPECT_EQ(result.out, text_output("Error reading Firmware\n"))
+            << bytes.size() << " bytes";
         EXPECT_EQ(result.err, "");
     }
 }
@@ -76,7 +77,7 @@ TEST_F(CommandLine, ReportsTheMarkersOfAnImage) {
     for (const image_case& test_case : cases) {
         const run_result result = run({image("image.bin", test_case.bytes).string()});
         EXPECT_EQ(result.status, 0) << test_case.name;
-        EXPECT_EQ(result.out, test_case.out) << test_case.name;
+        EXPECT_EQ(result.out, text_output(test_case.out)) << test_case.name;
         EXPECT_EQ(result.err, "") << test_case.name;
     }
 }
@@ -84,7 +85,7 @@ TEST_F(CommandLine, ReportsTheMarkersOfAnImage) {
 TEST_F(CommandLine, SampleImageGivesItsExpectedOutput) {
     const run_result result = run({FWTALLY_SAMPLE_IMAGE});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, read_file(FWTALLY_SAMPLE_EXPECTED));
+    EXPECT_EQ(result.out, text_output(read_file(FWTALLY_SAMPLE_EXPECTED)));
     EXPECT_EQ(result.err, "");
 }
 

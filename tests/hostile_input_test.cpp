@@ -28,7 +28,7 @@ TEST_F(HostileInput, AwkwardPathNamesOpenAsGiven) {
         // Relative to the working directory, as a user would type them.
         const run_result result = run({name}, {.working_directory = directory_});
         EXPECT_EQ(result.status, 0) << name;
-        EXPECT_EQ(result.out, report_lines({"1.23"})) << name;
+        EXPECT_EQ(result.out, text_output(report_lines({"1.23"}))) << name;
         EXPECT_EQ(result.err, "") << name;
     }
 }
@@ -40,13 +40,13 @@ TEST_F(HostileInput, LongRunsOfUnderscores) {
     EXPECT_EQ(alone.out, "");
     const run_result after_marker = run({image("marker.bin", "x1.23" + megabyte + "y").string()});
     EXPECT_EQ(after_marker.status, 0);
-    EXPECT_EQ(after_marker.out, report_lines({"1.23"}));
+    EXPECT_EQ(after_marker.out, text_output(report_lines({"1.23"})));
 }
 
 TEST_F(HostileInput, HundredThousandMarkersGiveSevenLines) {
     const run_result result = run({image("markers.bin", numbered_markers(100'000)).string()});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, seven_numbered_lines);
+    EXPECT_EQ(result.out, text_output(seven_numbered_lines));
     EXPECT_EQ(result.err, "");
 }
 
@@ -69,7 +69,7 @@ TEST_F(HostileInput, MarkersPastFourGibibytes) {
     }
     const run_result result = run({path.string()});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, report_lines({"1.23", "1.2345", "2.2345"}));
+    EXPECT_EQ(result.out, text_output(report_lines({"1.23", "1.2345", "2.2345"})));
 }
 
 #ifndef _WIN32

@@ -22,6 +22,18 @@ void write_file(const fs::path& path, std::string_view bytes) {
     stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::string text_output(std::string_view lines) {
+#ifdef _WIN32
+    std::string text;
+    for (const char c : lines) {
+        text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    return text;
+#else
+    return std::string(lines);
+#endif
+}
+
 namespace {
 
 std::string shell_quoted(const std::string& text) {
@@ -78,11 +90,16 @@ run_result command_line_test::run(const std::vector<std::string>& arguments,
     }
     command += ' ' + options.stdout_redirect.value_or(">" + shell_quoted(out.string()));
     command += " 2>" + shell_quoted(err.string());
+#ifdef _WIN32
+    // cmd.exe drops the outermost quotes of the whole line, and reads it in the
+    // ANSI code page unless it comes as wide characters.
+    std::wstring wide_command = L"\"";
+    wide_command += fs::path(std::u8string(command.begin(), command.end())).wstring();
+    wide_command += L'"';
+    const int exit_code = _wsystem(wide_command.c_str());
+#else
     // The shell is the point: it does the redirections a user would.
     const int status = std::system(command.c_str());  // NOLINT(cert-env33-c)
-#ifdef _WIN32
-    const int exit_code = status;
-#else
     const int exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
     return {exit_code, options.stdout_redirect ? "" : read_file(out), read_file(err)};

@@ -20,6 +20,10 @@ struct run_result {
 };
 
 std::string read_file(const std::filesystem::path& path);
+
+// What `lines` look like on standard output, a text stream: on Windows every
+// line feed leaves as a carriage return and a line feed, one from a marker too.
+std::string text_output(std::string_view lines);
 void write_file(const std::filesystem::path& path, std::string_view bytes);
 
 struct run_options {

@@ -2,6 +2,12 @@
 
 #include <cstdio>
 #include <memory>
+
+#ifdef _WIN32
+#include <process.h>
+
+#include <filesystem>
+#endif
 #include <string>
 #include <string_view>
 
@@ -12,9 +18,23 @@ struct file_closer {
 };
 using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
+inline std::FILE* temporary_file() {
+#ifdef _WIN32
+    // The Windows C library's tmpfile numbers its files per process from the same
+    // start, so test processes running side by side collide. "D" deletes on close.
+    static unsigned files_made = 0;
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("fwtally-test-" + std::to_string(_getpid()) + "-" + std::to_string(++files_made));
+    return _wfopen(path.c_str(), L"w+bD");
+#else
+    return std::tmpfile();
+#endif
+}
+
 // An anonymous temporary file holding `bytes`, positioned at its start.
 inline file_handle file_holding(std::string_view bytes) {
-    file_handle file(std::tmpfile());
+    file_handle file(temporary_file());
     if (file) {
         std::fwrite(bytes.data(), 1, bytes.size(), file.get());
         std::rewind(file.get());

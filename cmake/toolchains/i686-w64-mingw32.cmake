@@ -1,0 +1,3 @@
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(FWTALLY_MINGW_TARGET i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

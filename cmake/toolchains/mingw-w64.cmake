@@ -1,0 +1,22 @@
+# Cross-building for Windows with Debian's MinGW-w64, included by the per-target
+# toolchain files, which set FWTALLY_MINGW_TARGET first. The -posix compilers
+# carry the threads that GoogleTest's std::mutex needs; the default ones do not.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${FWTALLY_MINGW_TARGET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${FWTALLY_MINGW_TARGET}-g++-posix)
+set(CMAKE_RC_COMPILER ${FWTALLY_MINGW_TARGET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${FWTALLY_MINGW_TARGET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Self-contained .exe files: no MinGW runtime DLLs to ship beside them.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+
+# Programs built here run under Wine: the tests, and the sample image generator.
+find_program(FWTALLY_WINE NAMES wine64 wine PATHS /usr/lib/wine)
+if(FWTALLY_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${FWTALLY_WINE})
+endif()
