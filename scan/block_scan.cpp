@@ -6,11 +6,10 @@
 //
 //     U & (U << 1) & ((D << 5) | (D << 6))
 //
-// with the bits of the bytes before the chunk shifted in at the low end. Nearly
-// every chunk has no match and no pending marker, so it costs two byte compares
-// and a few shifts; and since every match needs a dot, a stride of four chunks
-// without one is passed over after a single compare per chunk. The few events are
-// then taken one bit at a time, in order:
+// with the bits of the bytes before the chunk shifted in at the low end. Chunks are
+// classified four at a time; since a match needs both an underscore and a dot, a
+// stride of four chunks that lacks either is passed over once classified, and
+// nearly every stride does. The few events are taken one bit at a time, in order:
 //   - a match holds the window ending there and makes a marker pending;
 //   - while a marker is pending, the first byte that is not an underscore reports it.
 // Each run of underscores holds at most five matches (later windows have no room for
