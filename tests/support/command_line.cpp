@@ -77,6 +77,11 @@ run_result command_line_test::run(const std::vector<std::string>& arguments,
     const fs::path out = directory_ / "captured-stdout";
     const fs::path err = directory_ / "captured-stderr";
     std::string command;
+#ifndef _WIN32
+    if (options.address_space_kib) {
+        command += "ulimit -v " + std::to_string(*options.address_space_kib) + " && ";
+    }
+#endif
     if (options.working_directory) {
 #ifdef _WIN32
         command += "cd /d " + shell_quoted(options.working_directory->string()) + " && ";

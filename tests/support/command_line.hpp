@@ -31,6 +31,8 @@ struct run_options {
     std::optional<std::string> stdout_redirect = std::nullopt;
     // Runs from this directory, for relative paths such as "-".
     std::optional<std::filesystem::path> working_directory = std::nullopt;
+    // Caps the tool's address space (POSIX shells' ulimit -v), in KiB.
+    std::optional<unsigned> address_space_kib = std::nullopt;
 };
 
 // Each test gets a directory of its own for its images and captures.
