@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "memory_scan.hpp"
 #include "reference_scan.hpp"
 #include "scan_runs.hpp"
 #include "temporary_file.hpp"
@@ -80,24 +81,13 @@ private:
     std::mt19937_64 random_;
 };
 
-// Runs the scan over `image` in blocks of `capacity`, as the reading loop would.
+// The lines the scan prints for `image` fed in blocks of `capacity`.
 std::string scan_in_blocks(std::string_view image, std::size_t capacity, simd_level level,
                            std::FILE* output) {
     std::rewind(output);
     report_writer writer{output};
-    const auto bytes = std::span(reinterpret_cast<const unsigned char*>(image.data()), image.size());
-    scan_window first_window;
-    std::copy_n(bytes.begin(), first_window.size(), first_window.begin());
-    scan_state state = start_scan(first_window, level);
-    bool seventh_line = false;
-    for (std::size_t start = first_window.size(); start < bytes.size() && !seventh_line;
-         start += capacity) {
-        seventh_line =
-            scan_block(state, bytes.subspan(start, std::min(capacity, bytes.size() - start)), writer);
-    }
-    if (!seventh_line) {
-        end_scan(state, writer);
-    }
+    scan_in_memory(std::span(reinterpret_cast<const unsigned char*>(image.data()), image.size()),
+                   capacity, level, writer);
     const long written = std::ftell(output);
     std::string lines(static_cast<std::size_t>(written), '\0');
     std::rewind(output);
