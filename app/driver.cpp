@@ -2,6 +2,14 @@
 
 #include "scanner.hpp"
 
+#ifndef _WIN32
+#include <sys/types.h>
+
+// With a 32-bit file offset the C library refuses to open an image over 2 GiB.
+// The build asks for 64 bits (_FILE_OFFSET_BITS=64) where that is not the default.
+static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64: images may exceed 2 GiB");
+#endif
+
 namespace fwtally {
 
 namespace {
@@ -24,9 +32,7 @@ bool output_intact(std::FILE* output) {
     return std::fflush(output) == 0 && std::ferror(output) == 0;
 }
 
-}  // namespace
-
-exit_status tally_image(std::FILE* image, std::FILE* output) {
+exit_status scan_image(std::FILE* image, std::FILE* output) {
     scan_window window;
     if (std::fread(window.data(), 1, window.size(), image) != window.size()) {
         std::fputs(read_error_text, output);
@@ -38,6 +44,19 @@ exit_status tally_image(std::FILE* image, std::FILE* output) {
         return exit_status::read_failure;
     }
     return exit_status::success;
+}
+
+}  // namespace
+
+exit_status tally_image(std::FILE* image, std::FILE* output) {
+    const exit_status status = scan_image(image, output);
+    // A failed image keeps its own status and message: that is the failure to fix
+    // first, and a script that tests for it must not see it turn into another.
+    if (status == exit_status::success && !output_intact(output)) {
+        std::fputs(write_error_text, stderr);
+        return exit_status::write_failure;
+    }
+    return status;
 }
 
 exit_status run_command_line(int argument_count, const argument_char* const* arguments) {
@@ -56,10 +75,6 @@ exit_status run_command_line(int argument_count, const argument_char* const* arg
     const exit_status status = tally_image(image, stdout);
     // Everything has been read by now, so a failing close loses nothing.
     std::fclose(image);
-    if (status == exit_status::success && !output_intact(stdout)) {
-        std::fputs(write_error_text, stderr);
-        return exit_status::write_failure;
-    }
     return status;
 }
 

@@ -31,6 +31,14 @@
 #define FWTALLY_HAVE_SSE2 1
 #endif
 
+// Advanced SIMD is part of every AArch64 processor, so it needs no run-time check.
+// The lane order below assumes little-endian lanes, as on every AArch64 Linux.
+#if defined(__aarch64__) && defined(__ARM_NEON) && defined(__BYTE_ORDER__) && \
+    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#include <arm_neon.h>
+#define FWTALLY_HAVE_NEON 1
+#endif
+
 // AVX2 and AVX-512 code is compiled per function and chosen at run time. flatten
 // pulls the shared chunk loop into each such function, so it runs with that
 // function's instruction set rather than calling out per chunk.
@@ -145,6 +153,33 @@ struct avx512_level {
     __attribute__((target("avx512f,avx512bw"))) static chunk_masks classify(
         const unsigned char* bytes) {
         return {equal_bits(bytes, '_'), equal_bits(bytes, '.')};
+    }
+};
+#endif
+
+#ifdef FWTALLY_HAVE_NEON
+struct neon_level {
+    // Keeps one distinct bit per byte of each 8-byte half, so that three rounds of
+    // pairwise adds gather the 64 compare results into one 64-bit word in byte order.
+    static std::uint64_t bits(uint8x16_t compared0, uint8x16_t compared1, uint8x16_t compared2,
+                              uint8x16_t compared3) {
+        const uint8x16_t weights = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+        const uint8x16_t sum01 =
+            vpaddq_u8(vandq_u8(compared0, weights), vandq_u8(compared1, weights));
+        const uint8x16_t sum23 =
+            vpaddq_u8(vandq_u8(compared2, weights), vandq_u8(compared3, weights));
+        const uint8x16_t sum = vpaddq_u8(sum01, sum23);
+        return vgetq_lane_u64(vreinterpretq_u64_u8(vpaddq_u8(sum, sum)), 0);
+    }
+    static std::uint64_t equal_bits(const uint8x16x4_t& vectors, unsigned char value) {
+        const uint8x16_t wanted = vdupq_n_u8(value);
+        return bits(vceqq_u8(vectors.val[0], wanted), vceqq_u8(vectors.val[1], wanted),
+                    vceqq_u8(vectors.val[2], wanted), vceqq_u8(vectors.val[3], wanted));
+    }
+    static chunk_masks classify(const unsigned char* bytes) {
+        const uint8x16x4_t vectors = {
+            {vld1q_u8(bytes), vld1q_u8(bytes + 16), vld1q_u8(bytes + 32), vld1q_u8(bytes + 48)}};
+        return {equal_bits(vectors, '_'), equal_bits(vectors, '.')};
     }
 };
 #endif
@@ -285,6 +320,12 @@ bool scan_block_avx512(scan_state& state, std::span<const unsigned char> block,
 }
 #endif
 
+#ifdef FWTALLY_HAVE_NEON
+bool scan_block_neon(scan_state& state, std::span<const unsigned char> block, report_writer& writer) {
+    return scan_chunks<neon_level>(state, block, writer);
+}
+#endif
+
 }  // namespace
 
 bool simd_level_supported(simd_level level) {
@@ -295,10 +336,18 @@ bool simd_level_supported(simd_level level) {
 #endif
         return true;
 #ifdef FWTALLY_HAVE_AVX
+    // The processor model is filled in by a constructor of its own, which may not
+    // have run yet when this is asked from another static initialiser.
     case simd_level::avx2:
+        __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") != 0;
     case simd_level::avx512:
+        __builtin_cpu_init();
         return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
+#endif
+#ifdef FWTALLY_HAVE_NEON
+    case simd_level::neon:
+        return true;
 #endif
     default:
         return false;
@@ -306,7 +355,8 @@ bool simd_level_supported(simd_level level) {
 }
 
 simd_level best_simd_level() {
-    constexpr std::array fastest_first{simd_level::avx512, simd_level::avx2, simd_level::sse2};
+    constexpr std::array fastest_first{simd_level::avx512, simd_level::avx2, simd_level::sse2,
+                                       simd_level::neon};
     const auto* const best =
         std::find_if(fastest_first.begin(), fastest_first.end(), simd_level_supported);
     return best == fastest_first.end() ? simd_level::portable : *best;
@@ -323,6 +373,10 @@ bool scan_block(scan_state& state, std::span<const unsigned char> block, report_
         return scan_block_avx2(state, block, writer);
     case simd_level::avx512:
         return scan_block_avx512(state, block, writer);
+#endif
+#ifdef FWTALLY_HAVE_NEON
+    case simd_level::neon:
+        return scan_block_neon(state, block, writer);
 #endif
     default:
         return scan_block_portable(state, block, writer);

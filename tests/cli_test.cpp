@@ -132,6 +132,29 @@ TEST_F(CommandLine, UnwritableOutputIsAFailure) {
     }
 }
 
+struct failing_image_case {
+    const char* name;
+    std::string path;
+    int status;
+};
+
+// A script tests for the image's status; standard output failing as well must not
+// change it, and the image's message is the only one.
+TEST_F(CommandLine, ImageFailureOutranksUnwritableOutput) {
+    const std::vector<failing_image_case> cases{
+        {"missing image", (directory_ / "no-such-image.bin").string(), 2},
+        {"short image", image("short.bin", "1.23___").string(), 3},
+        {"directory", directory_.string(), 3},
+    };
+    for (const failing_image_case& test_case : cases) {
+        for (const std::string& redirect : {">/dev/full"s, ">&-"s}) {
+            const run_result result = run({test_case.path}, {.stdout_redirect = redirect});
+            EXPECT_EQ(result.status, test_case.status) << test_case.name << ", " << redirect;
+            EXPECT_EQ(result.err, "") << test_case.name << ", " << redirect;
+        }
+    }
+}
+
 TEST_F(CommandLine, ClosedPipeEndsTheRun) {
     const std::string markers = image("markers.bin", numbered_markers(9)).string();
     const std::filesystem::path first_byte = directory_ / "first-byte";

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "driver.hpp"
+#include "markers.hpp"
 #include "scan_runs.hpp"
 #include "temporary_file.hpp"
 
@@ -47,6 +48,28 @@ TEST(TallyImage, NoMarkersIsStillSuccess) {
     EXPECT_EQ(result.status, exit_status::success);
     EXPECT_EQ(result.output, "");
 }
+
+#ifndef _WIN32
+struct buffering_case {
+    const char* name;
+    int mode;
+};
+
+// Line-buffered, as on a terminal, each line's write fails as it goes and the last
+// flush has nothing left to fail: only the stream's error flag tells.
+TEST(TallyImage, OutputThatCannotBeWrittenIsAFailureWhateverItsBuffering) {
+    for (const buffering_case buffering : {buffering_case{"fully buffered", _IOFBF},
+                                           buffering_case{"line buffered", _IOLBF},
+                                           buffering_case{"unbuffered", _IONBF}}) {
+        const file_handle image = file_holding(numbered_markers(2));
+        const file_handle full(std::fopen("/dev/full", "w"));
+        ASSERT_TRUE(image && full);
+        ASSERT_EQ(std::setvbuf(full.get(), nullptr, buffering.mode, BUFSIZ), 0);
+        EXPECT_EQ(tally_image(image.get(), full.get()), exit_status::write_failure)
+            << buffering.name;
+    }
+}
+#endif
 
 #ifdef __GLIBC__
 // A stream that hands out `bytes` in pieces of at most `piece` bytes and fails with
@@ -106,6 +129,16 @@ TEST(TallyImage, ReadErrorsAreNotTakenForEndOfFile) {
             EXPECT_EQ(result.output, test_case.output);
         }
     }
+}
+
+// The image's failure is the one to report: output that fails as well does not
+// turn a read error into a write error.
+TEST(TallyImage, ReadErrorOutranksUnwritableOutput) {
+    failing_source source{"Q1.2345__Q2.2345__Q", 12, 4096};
+    const file_handle image(fopencookie(&source, "rb", {read_piece, nullptr, nullptr, nullptr}));
+    const file_handle full(std::fopen("/dev/full", "w"));
+    ASSERT_TRUE(image && full);
+    EXPECT_EQ(tally_image(image.get(), full.get()), exit_status::read_failure);
 }
 #endif
 

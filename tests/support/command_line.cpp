@@ -34,6 +34,8 @@ std::string text_output(std::string_view lines) {
 #endif
 }
 
+bool running_under_emulator() { return std::string_view(FWTALLY_EMULATOR).size() != 0; }
+
 namespace {
 
 std::string shell_quoted(const std::string& text) {
@@ -89,6 +91,8 @@ run_result command_line_test::run(const std::vector<std::string>& arguments,
         command += "cd " + shell_quoted(options.working_directory->string()) + " && ";
 #endif
     }
+    // A cross build's tool runs under the emulator that runs the tests.
+    command += FWTALLY_EMULATOR;
     command += shell_quoted(FWTALLY_PROGRAM);
     for (const std::string& argument : arguments) {
         command += ' ' + shell_quoted(argument);

@@ -35,6 +35,9 @@ struct run_options {
     std::optional<unsigned> address_space_kib = std::nullopt;
 };
 
+// True where the tool runs under an emulator such as qemu-user, as in cross builds.
+bool running_under_emulator();
+
 // Each test gets a directory of its own for its images and captures.
 class command_line_test : public ::testing::Test {
 protected:

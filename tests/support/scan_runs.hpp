@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -20,6 +22,11 @@ struct scan_run {
     scan_end end;
     long position_after;  // where the image stood when the scan returned
 };
+
+// Names tests parameterised by level after it, so that test lists show each level.
+inline std::string simd_level_test_name(const ::testing::TestParamInfo<simd_level>& info) {
+    return simd_level_name(info.param);
+}
 
 // Runs scan_markers over `image` (at least eight bytes) held in a temporary file.
 scan_run scan_image(std::string_view image, std::size_t block_capacity, simd_level level);
