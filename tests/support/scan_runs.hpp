@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,15 @@
 #include "markers.hpp"
 #include "scanner.hpp"
 #include "simd_levels.hpp"
+
+namespace fwtally {
+
+// Shows a level by its name in test output.
+inline void PrintTo(simd_level level, std::ostream* stream) {
+    *stream << testing::simd_level_name(level);
+}
+
+}  // namespace fwtally
 
 namespace fwtally::testing {
 
