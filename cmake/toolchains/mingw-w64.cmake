@@ -1,5 +1,5 @@
 # Cross-building for Windows with Debian's MinGW-w64, included by the per-target
-# toolchain files, which set FWTALLY_MINGW_TARGET first. The -posix compilers
+# toolchain files, which set FWTALLY_MINGW_TARGET and FWTALLY_WINE_LOADER first. The -posix compilers
 # carry the threads that GoogleTest's std::mutex needs; the default ones do not.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_C_COMPILER ${FWTALLY_MINGW_TARGET}-gcc-posix)
@@ -16,7 +16,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Programs built here run under Wine: the tests, and the sample image generator.
-find_program(FWTALLY_WINE NAMES wine64 wine PATHS /usr/lib/wine)
+find_program(FWTALLY_WINE NAMES ${FWTALLY_WINE_LOADER} PATHS /usr/lib/wine NO_DEFAULT_PATH)
 if(FWTALLY_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${FWTALLY_WINE})
 endif()

@@ -34,7 +34,7 @@ std::string text_output(std::string_view lines) {
 #endif
 }
 
-bool running_under_emulator() { return std::string_view(FWTALLY_EMULATOR).size() != 0; }
+bool running_under_emulator() { return !std::string_view(FWTALLY_EMULATOR).empty(); }
 
 namespace {
 
