@@ -14,12 +14,6 @@ namespace fwtally {
 
 namespace {
 
-// The usage text is fixed: it does not echo the name the program was started by.
-constexpr const char* usage_text = "Usage:\nFwtally {Firmwarefile}\n";
-constexpr const char* cannot_open_text = "Cannot open Firmware file\n";
-constexpr const char* read_error_text = "Error reading Firmware\n";
-constexpr const char* write_error_text = "Error writing output\n";
-
 std::FILE* open_image(const argument_char* path) {
 #ifdef _WIN32
     return _wfopen(path, L"rb");
