@@ -336,6 +336,40 @@ describe('the page, against fwtally', () => {
     await page.close();
   });
 
+  test('images dropped on the page are read like chosen ones', async () => {
+    const { page } = await openPage();
+    const file = image('dropped.bin', numberedMarkers(2));
+    await page.evaluate((name, bytes) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([new Uint8Array(bytes)], name));
+      const zone = document.getElementById('drop-zone');
+      for (const type of ['dragenter', 'dragover', 'drop']) {
+        zone.dispatchEvent(new DragEvent(type, { dataTransfer: transfer, bubbles: true, cancelable: true }));
+      }
+    }, path.basename(file), Array.from(fs.readFileSync(file)));
+    await page.waitForFunction(() => document.querySelectorAll('#results tbody tr').length === 1
+      && document.body.dataset.busy === 'no');
+    await expectRowLikeFwtally(page, 0, file, [Buffer.from('1.2345'), Buffer.from('2.2345')]);
+    await page.close();
+  });
+
+  test('on a phone-sized screen the table scrolls within the page', async () => {
+    const { page } = await openPage();
+    await page.setViewport({ width: 360, height: 640 });
+    const sample = path.join(scratch, 'on-a-phone.bin');
+    fs.copyFileSync(sampleImage, sample);
+    await choose(page, [sample]);
+    const widths = await page.evaluate(() => ({
+      page: document.documentElement.scrollWidth,
+      window: window.innerWidth,
+      area: document.getElementById('results-area').clientWidth,
+      table: document.getElementById('results').scrollWidth,
+    }));
+    assert.ok(widths.page <= widths.window, `the page is ${widths.page} px wide on a ${widths.window} px screen`);
+    assert.ok(widths.area <= widths.window && widths.table > widths.area, 'the table scrolls in its own area');
+    await page.close();
+  });
+
   test('the file chooser is reached from the keyboard', async () => {
     const { page } = await openPage();
     await page.keyboard.press('Tab');
