@@ -73,7 +73,7 @@
   }
 
   function loadScanner() {
-    // eslint-disable-next-line no-undef
+    // createFwtally comes from fwtally.js, which the page loads first.
     return createFwtally().then((module) => {
       scanner = module;
       const decoder = new TextDecoder('ascii');
