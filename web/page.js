@@ -148,44 +148,39 @@
   }
 
   // Reads `file` block by block into the scanner; answers fwtally's exit status,
-  // or null when cancelled. The stream reads into one buffer over and over, so
-  // reading leaves no garbage behind, whatever the size of the file.
+  // or null when cancelled. Each block is a slice of the file, read on its own, so
+  // no more than one block is held at a time, and Chromium refuses to read a
+  // slice of a file that has changed since it was chosen.
   async function scanFile(file, cells) {
     const capacity = scanner._fwtally_block_capacity();
     const inputBlock = scanner._fwtally_input_block();
-    const reader = file.stream().getReader({ mode: 'byob' });
-    let buffer = new ArrayBuffer(capacity);
     let offset = 0;
     let readError = false;
     let seventhLine = false;
     scanner._fwtally_begin();
-    try {
-      while (!seventhLine) {
-        if (cancelled) {
-          return null;
-        }
-        let chunk;
-        try {
-          chunk = await reader.read(new Uint8Array(buffer, 0, capacity));
-        } catch (error) {
-          readError = true;
-          break;
-        }
-        if (chunk.done) {
-          // A file that ends short of the size it had when chosen was not read
-          // whole: that is a failed read, never a success.
-          readError = offset < file.size;
-          break;
-        }
-        buffer = chunk.value.buffer;
-        scanner.HEAPU8.set(chunk.value, inputBlock);
-        seventhLine = scanner._fwtally_feed(chunk.value.length);
-        offset += chunk.value.length;
-        cells.progress.value = offset;
-        showVersions(cells, currentOutput());
+    while (offset < file.size && !seventhLine) {
+      if (cancelled) {
+        return null;
       }
-    } finally {
-      reader.cancel().catch(() => {});
+      let block;
+      try {
+        block = new Uint8Array(await file.slice(offset, offset + capacity).arrayBuffer());
+      } catch (error) {
+        readError = true;
+        break;
+      }
+      if (block.length === 0) {
+        // A file that ends short of the size it had when chosen was not read
+        // whole: that is a failed read, never a success.
+        readError = true;
+        break;
+      }
+      scanner.HEAPU8.set(block, inputBlock);
+      seventhLine = scanner._fwtally_feed(block.length);
+      offset += block.length;
+      cells.progress.value = offset;
+      cells.row.dataset.bytesRead = String(offset);
+      showVersions(cells, currentOutput());
     }
     return scanner._fwtally_end(readError);
   }
