@@ -132,10 +132,13 @@
     return scanner.HEAPU8.slice(start, start + scanner._fwtally_output_length());
   }
 
+  // Fills the row's version cells from the output so far; answers how many.
   function showVersions(cells, output) {
-    versionsIn(output).forEach((version, index) => {
+    const versions = versionsIn(output);
+    versions.forEach((version, index) => {
       cells.versionCells[index].textContent = visibleText(version);
     });
+    return versions.length;
   }
 
   function offerDownload(cells, fileName, output) {
@@ -195,9 +198,8 @@
       return;
     }
     const output = currentOutput();
-    showVersions(cells, output);
+    const count = showVersions(cells, output);
     if (status === 0) {
-      const count = versionsIn(output).length;
       cells.statusText.textContent = count === 0 ? 'No version markers' : 'Done';
     } else {
       cells.statusText.textContent = readErrorMessage;
