@@ -1,39 +1,25 @@
 #include "driver.hpp"
 
-#include "scanner.hpp"
+#include <optional>
 
-#ifndef _WIN32
-#include <sys/types.h>
-
-// With a 32-bit file offset the C library refuses to open an image over 2 GiB.
-// The build asks for 64 bits (_FILE_OFFSET_BITS=64) where that is not the default.
-static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64: images may exceed 2 GiB");
-#endif
+#include "mapped_scan.hpp"
 
 namespace fwtally {
 
 namespace {
 
-std::FILE* open_image(const argument_char* path) {
-#ifdef _WIN32
-    return _wfopen(path, L"rb");
-#else
-    return std::fopen(path, "rb");
-#endif
-}
-
 bool output_intact(std::FILE* output) {
     return std::fflush(output) == 0 && std::ferror(output) == 0;
 }
 
-exit_status scan_image(std::FILE* image, std::FILE* output) {
+exit_status scan_image(std::FILE* image, std::FILE* output, const read_settings& settings) {
     scan_window window;
     if (std::fread(window.data(), 1, window.size(), image) != window.size()) {
         std::fputs(read_error_text, output);
         return exit_status::short_image;
     }
     report_writer writer{output};
-    if (scan_markers(window, image, writer) == scan_end::read_error) {
+    if (scan_image_file(window, image, writer, settings) == scan_end::read_error) {
         std::fputs(read_error_text, output);
         return exit_status::read_failure;
     }
@@ -42,8 +28,25 @@ exit_status scan_image(std::FILE* image, std::FILE* output) {
 
 }  // namespace
 
-exit_status tally_image(std::FILE* image, std::FILE* output) {
-    const exit_status status = scan_image(image, output);
+scan_end scan_image_file(const scan_window& first_window, std::FILE* image, report_writer& writer,
+                         const read_settings& settings) {
+    scan_state state = start_scan(first_window, settings.level);
+    const std::optional<std::uint64_t> length = regular_file_length(image);
+    if (length && *length >= settings.smallest_mapped_length) {
+        if (const std::optional<scan_end> end =
+                scan_mapped(state, image, *length, writer, settings.mapped_window_length,
+                            settings.map_only_in_huge_pages)) {
+            return *end;
+        }
+    }
+    // Anything else is read: other kinds of file, what a mapping could not take,
+    // and what a regular file gained after it was opened.
+    advise_sequential_reading(image);
+    return scan_stream(state, image, writer, length.value_or(0), settings.block_capacity);
+}
+
+exit_status tally_image(std::FILE* image, std::FILE* output, const read_settings& settings) {
+    const exit_status status = scan_image(image, output, settings);
     // A failed image keeps its own status and message: that is the failure to fix
     // first, and a script that tests for it must not see it turn into another.
     if (status == exit_status::success && !output_intact(output)) {
@@ -53,7 +56,8 @@ exit_status tally_image(std::FILE* image, std::FILE* output) {
     return status;
 }
 
-exit_status run_command_line(int argument_count, const argument_char* const* arguments) {
+exit_status run_command_line(int argument_count, const argument_char* const* arguments,
+                             const read_settings& settings) {
     if (argument_count != 2) {
         std::fputs(usage_text, stdout);
         return exit_status::usage;
@@ -63,10 +67,7 @@ exit_status run_command_line(int argument_count, const argument_char* const* arg
         std::fputs(cannot_open_text, stdout);
         return exit_status::cannot_open;
     }
-    // The scan reads whole blocks into a buffer of its own; a stream buffer on top
-    // would only copy every byte once more.
-    std::setvbuf(image, nullptr, _IONBF, 0);
-    const exit_status status = tally_image(image, stdout);
+    const exit_status status = tally_image(image, stdout, settings);
     // Everything has been read by now, so a failing close loses nothing.
     std::fclose(image);
     return status;

@@ -219,12 +219,13 @@ bool take_events(scan_state& state, std::span<const unsigned char> block, std::s
         const std::uint64_t event = std::uint64_t{1} << bit;
         not_yet_taken = ~(event | (event - 1));
         if ((event & matches) != 0) {
-            state.held = window_ending_at(state.window, block,
-                                          chunk_start + static_cast<std::size_t>(bit));
+            const std::size_t end = chunk_start + static_cast<std::size_t>(bit);
+            state.held = window_ending_at(state.window, block, end);
+            state.held_offset = state.position + end - (window_length - 1);
             state.marker_pending = true;
         } else {
             state.marker_pending = false;
-            if (report_version(writer, state.held)) {
+            if (report_version(writer, state.held, state.held_offset)) {
                 return true;
             }
         }
@@ -293,6 +294,7 @@ bool scan_chunks(scan_state& state, std::span<const unsigned char> block, report
         return true;
     }
     slide_window(state.window, block);
+    state.position += block.size();
     return false;
 }
 

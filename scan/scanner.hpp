@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <span>
 
@@ -17,7 +18,8 @@ namespace fwtally {
 inline constexpr std::size_t window_length = 8;
 using scan_window = std::array<unsigned char, window_length>;  // [0] oldest byte
 
-// Bytes read from the image at a time; the scan's only buffer, kept on the stack.
+// Bytes read from the image at a time by the reading loop; its only buffer, kept
+// on the stack.
 inline constexpr std::size_t default_block_capacity = std::size_t{128} * 1024;
 
 // How 64-byte chunks are classified; every level gives the same result.
@@ -28,26 +30,34 @@ simd_level best_simd_level();  // the fastest level this processor runs
 
 enum class scan_end { end_of_file, seventh_line, read_error };
 
-// Scans `image` from its current position, `window` holding the eight bytes before
-// it (the image's first eight). Reads blocks of at most `block_capacity` bytes and
-// stops at end of file, at a read error (without reporting a pending marker) or
-// once the seventh line is printed, reading no further.
-scan_end scan_markers(const scan_window& window, std::FILE* image, report_writer& writer,
-                      std::size_t block_capacity = default_block_capacity,
-                      simd_level level = best_simd_level());
-
-// The same scan for callers that hold the bytes themselves: start_scan with the
+// The scan for callers that hold the bytes themselves: start_scan with the image's
 // first eight bytes, scan_block for each following block in order, end_scan at end
 // of file unless scan_block has answered true (the seventh line is printed).
 struct scan_state {
     scan_window window;  // the last eight bytes scanned
     held_marker held{};
+    std::uint64_t held_offset = 0;  // where the held marker starts in the image
     bool marker_pending = false;
     simd_level level = simd_level::portable;
+    std::uint64_t position = window_length;  // the image offset of the next block
 };
 
 scan_state start_scan(const scan_window& first_window, simd_level level);
 bool scan_block(scan_state& state, std::span<const unsigned char> block, report_writer& writer);
 void end_scan(scan_state& state, report_writer& writer);
+
+// The reading loop: goes on with `state` over `image` from its current position,
+// which is state.position, reading blocks of at most `block_capacity` bytes. Stops
+// at end of file, at a read error (without reporting a pending marker) or once the
+// seventh line is printed, reading no further. End of file before the image offset
+// `promised_length` is a read error too: bytes the image was known to hold are gone.
+scan_end scan_stream(scan_state& state, std::FILE* image, report_writer& writer,
+                     std::uint64_t promised_length, std::size_t block_capacity);
+
+// The whole scan of a stream: `window` holds the image's first eight bytes, and
+// `image` stands just after them.
+scan_end scan_markers(const scan_window& window, std::FILE* image, report_writer& writer,
+                      std::size_t block_capacity = default_block_capacity,
+                      simd_level level = best_simd_level());
 
 }  // namespace fwtally

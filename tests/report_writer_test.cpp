@@ -33,7 +33,7 @@ TEST(ReportVersion, PrintsTheMarkerBytesBeforeTheFirstUnderscore) {
     for (const text_case& test_case : cases) {
         const file_handle output = file_holding("");
         report_writer writer{output.get()};
-        EXPECT_FALSE(report_version(writer, marker_of(test_case.marker)));
+        EXPECT_FALSE(report_version(writer, marker_of(test_case.marker), 0));
         EXPECT_EQ(contents_of(output.get()), "CD-R version: " + test_case.text + "\n");
     }
 }
@@ -44,7 +44,7 @@ TEST(ReportVersion, LabelsFollowTheOrderOfReportsAndTheSeventhEndsTheTable) {
     std::string expected;
     for (std::size_t line = 0; line < media_labels.size(); ++line) {
         const bool last = line + 1 == media_labels.size();
-        EXPECT_EQ(report_version(writer, marker_of("1.00____")), last) << "line " << line;
+        EXPECT_EQ(report_version(writer, marker_of("1.00____"), 0), last) << "line " << line;
         expected += std::string(media_labels[line]) + " version: 1.00\n";
     }
     EXPECT_EQ(contents_of(output.get()), expected);

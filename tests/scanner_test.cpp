@@ -17,6 +17,7 @@ struct scan_case {
     const char* name;
     std::string image;
     std::string expected;
+    std::vector<std::uint64_t> offsets;  // where each reported marker starts
 };
 
 void PrintTo(const scan_case& test_case, std::ostream* stream) { *stream << test_case.name; }
@@ -30,33 +31,33 @@ std::string repeated(std::string_view piece, std::size_t count) {
 }
 
 const std::vector<scan_case> scan_cases{
-    {"EightByteMarkerReportedAtEndOfFile", "1.23____", report_lines({"1.23"})},
-    {"EightBytesWithoutMarker", "12345678", ""},
-    {"DotAtPositionZeroDoesNotMatch", ".12345__Y", ""},
-    {"DotAtPositionThreeDoesNotMatch", "Xab.cd__Y", ""},
-    {"DotsAtPositionsOneAndTwo", "a..bcd__z", report_lines({"a..bcd"})},
-    {"ReportedWhenFourUnderscoresEnd", "x12.3____y", report_lines({"12.3"})},
-    {"FifthUnderscoreLetsALaterWindowWin", "x12.3_____y", report_lines({"2.3"})},
-    {"LongerRunKeepsTheLastMatch", "x12.3________y", report_lines({"2.3"})},
-    {"LatestMatchingWindowWins", "xx1.23____yy", report_lines({"1.23"})},
-    {"NoLaterDotKeepsTheMarker", "xx1.23________yy", report_lines({"1.23"})},
-    {"ThreeUnderscoresKeepTheFirstByte", "x1.23___y", report_lines({"x1.23"})},
-    {"TextStopsAtFirstUnderscore", "A_.1____z", report_lines({"A"})},
-    {"UnderscoreAtPositionZeroPrintsNoText", "_.12____z", report_lines({""})},
-    {"SixBytesWithoutUnderscore", "9.9999__z", report_lines({"9.9999"})},
-    {"MarkerAtEndOfLongerImage", "zzzz1.23____", report_lines({"1.23"})},
-    {"EndOfFileFillerIsNoUnderscore", "zzzx1.2345_", ""},
-    {"RawBytesWrittenUnchanged", "\0.\n\x1b\xff\x80__z"s, report_lines({"\0.\n\x1b\xff\x80"s})},
-    {"AdjacentMarkers", "1.23____5.67____", report_lines({"1.23", "5.67"})},
+    {"EightByteMarkerReportedAtEndOfFile", "1.23____", report_lines({"1.23"}), {0}},
+    {"EightBytesWithoutMarker", "12345678", "", {}},
+    {"DotAtPositionZeroDoesNotMatch", ".12345__Y", "", {}},
+    {"DotAtPositionThreeDoesNotMatch", "Xab.cd__Y", "", {}},
+    {"DotsAtPositionsOneAndTwo", "a..bcd__z", report_lines({"a..bcd"}), {0}},
+    {"ReportedWhenFourUnderscoresEnd", "x12.3____y", report_lines({"12.3"}), {1}},
+    {"FifthUnderscoreLetsALaterWindowWin", "x12.3_____y", report_lines({"2.3"}), {2}},
+    {"LongerRunKeepsTheLastMatch", "x12.3________y", report_lines({"2.3"}), {2}},
+    {"LatestMatchingWindowWins", "xx1.23____yy", report_lines({"1.23"}), {2}},
+    {"NoLaterDotKeepsTheMarker", "xx1.23________yy", report_lines({"1.23"}), {2}},
+    {"ThreeUnderscoresKeepTheFirstByte", "x1.23___y", report_lines({"x1.23"}), {0}},
+    {"TextStopsAtFirstUnderscore", "A_.1____z", report_lines({"A"}), {0}},
+    {"UnderscoreAtPositionZeroPrintsNoText", "_.12____z", report_lines({""}), {0}},
+    {"SixBytesWithoutUnderscore", "9.9999__z", report_lines({"9.9999"}), {0}},
+    {"MarkerAtEndOfLongerImage", "zzzz1.23____", report_lines({"1.23"}), {4}},
+    {"EndOfFileFillerIsNoUnderscore", "zzzx1.2345_", "", {}},
+    {"RawBytesWrittenUnchanged", "\0.\n\x1b\xff\x80__z"s, report_lines({"\0.\n\x1b\xff\x80"s}), {0}},
+    {"AdjacentMarkers", "1.23____5.67____", report_lines({"1.23", "5.67"}), {0, 8}},
     {"FewerThanSevenMarkers", numbered_markers(3),
-     report_lines({"1.2345", "2.2345", "3.2345"})},
-    {"SevenMarkers", numbered_markers(7), seven_numbered_lines},
-    {"NineMarkersGiveSevenLines", numbered_markers(9), seven_numbered_lines},
+     report_lines({"1.2345", "2.2345", "3.2345"}), {1, 10, 19}},
+    {"SevenMarkers", numbered_markers(7), seven_numbered_lines, seven_numbered_offsets},
+    {"NineMarkersGiveSevenLines", numbered_markers(9), seven_numbered_lines, seven_numbered_offsets},
     {"LongUnderscoreRunAcrossBlocks", "x12.3" + repeated("_", 200'000) + "y",
-     report_lines({"2.3"})},
+     report_lines({"2.3"}), {2}},
     {"PendingMarkerAfterLongRunAtEndOfFile", "x12.3" + repeated("_", 70'000),
-     report_lines({"2.3"})},
-    {"UnderscorePairsWithoutDots", repeated("abcdef__", 10'000), ""},
+     report_lines({"2.3"}), {2}},
+    {"UnderscorePairsWithoutDots", repeated("abcdef__", 10'000), "", {}},
     // Chunks and strides count from the end of the first eight bytes. The second
     // stride holds a dot but no underscore and is passed over; the underscore that
     // ends the first stride must not pair with the one that starts the third.
@@ -70,16 +71,27 @@ const std::vector<scan_case> scan_cases{
          image[8 + 513] = 'z';
          return image;
      }(),
-     ""},
+     "",
+     {}},
 };
 
 class ScannerTable : public ::testing::TestWithParam<std::tuple<scan_case, simd_level>> {};
 
-TEST_P(ScannerTable, PrintsTheExpectedLinesAtEveryBlockCapacity) {
+std::vector<std::uint64_t> offsets_of(const std::vector<found_version>& versions) {
+    std::vector<std::uint64_t> offsets;
+    for (const found_version& version : versions) {
+        offsets.push_back(version.offset);
+    }
+    return offsets;
+}
+
+TEST_P(ScannerTable, PrintsTheExpectedLinesAndOffsetsAtEveryBlockCapacity) {
     const auto& [test_case, level] = GetParam();
     for (const std::size_t capacity : block_capacities) {
         SCOPED_TRACE(::testing::Message() << "capacity " << capacity);
-        EXPECT_EQ(scan_image(test_case.image, capacity, level).output, test_case.expected);
+        const scan_run run = scan_image(test_case.image, capacity, level);
+        EXPECT_EQ(run.output, test_case.expected);
+        EXPECT_EQ(offsets_of(run.versions), test_case.offsets);
     }
 }
 
@@ -94,6 +106,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ScannerTable,
 TEST(ScannerTableCheck, ReferenceModelAgreesWithEveryCase) {
     for (const scan_case& test_case : scan_cases) {
         EXPECT_EQ(reference_report(test_case.image), test_case.expected) << test_case.name;
+        EXPECT_EQ(offsets_of(reference_versions(test_case.image)), test_case.offsets)
+            << test_case.name;
     }
 }
 
@@ -114,12 +128,18 @@ TEST_P(ScannerPlacement, MarkersStraddlingChunkAndBlockBoundaries) {
     }
     for (const std::size_t offset : offsets) {
         const std::string image = std::string(offset, 'f') + markers + "ffff";
+        std::vector<std::uint64_t> marker_offsets = seven_numbered_offsets;
+        for (std::uint64_t& marker_offset : marker_offsets) {
+            marker_offset += offset;
+        }
         for (const std::size_t capacity : block_capacities) {
             if (offset > 100 && capacity < 64) {
                 continue;  // long images at tiny capacities add time, not coverage
             }
             SCOPED_TRACE(::testing::Message() << "offset " << offset << ", capacity " << capacity);
-            EXPECT_EQ(scan_image(image, capacity, level).output, seven_numbered_lines);
+            const scan_run run = scan_image(image, capacity, level);
+            EXPECT_EQ(run.output, seven_numbered_lines);
+            EXPECT_EQ(offsets_of(run.versions), marker_offsets);
         }
     }
 }

@@ -2,9 +2,11 @@
 
 // Marker images and the report lines they give, for the tests to build on.
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "report_writer.hpp"
 
@@ -35,5 +37,9 @@ inline std::string report_lines(std::initializer_list<std::string_view> texts) {
 
 inline const std::string seven_numbered_lines =
     report_lines({"1.2345", "2.2345", "3.2345", "4.2345", "5.2345", "6.2345", "7.2345"});
+
+// Where the markers of the first seven lines start: each "n.2345__" one byte into
+// its nine.
+inline const std::vector<std::uint64_t> seven_numbered_offsets{1, 10, 19, 28, 37, 46, 55};
 
 }  // namespace fwtally::testing

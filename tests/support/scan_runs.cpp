@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "temporary_file.hpp"
+#include "version_log.hpp"
 
 namespace fwtally::testing {
 
@@ -16,9 +17,11 @@ scan_run scan_image(std::string_view image, std::size_t block_capacity, simd_lev
     scan_window window;
     EXPECT_EQ(std::fread(window.data(), 1, window.size(), image_file.get()), window.size());
     report_writer writer{output.get()};
+    std::vector<found_version> versions;
+    log_versions(writer, versions);
     const scan_end end = scan_markers(window, image_file.get(), writer, block_capacity, level);
     const long position_after = std::ftell(image_file.get());
-    return {contents_of(output.get()), end, position_after};
+    return {contents_of(output.get()), versions, end, position_after};
 }
 
 }  // namespace fwtally::testing

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "markers.hpp"
+#include "reference_scan.hpp"
 #include "scanner.hpp"
 #include "simd_levels.hpp"
 
@@ -29,6 +30,7 @@ inline const std::vector<std::size_t> block_capacities{1, 7, 8, 9, 64, default_b
 
 struct scan_run {
     std::string output;
+    std::vector<found_version> versions;  // as the report writer's observer saw them
     scan_end end;
     long position_after;  // where the image stood when the scan returned
 };
