@@ -34,9 +34,9 @@ namespace {
 // A page of a mapped file that cannot be read, because the file has been cut short
 // under the scan or the disk fails, raises SIGBUS at the instruction that touches
 // it. Left to itself that kills the process, losing the lines still buffered and
-// reporting nothing. So while a window is scanned, a handler turns a fault inside
-// that window into a jump back to scan_windows_or_fault, and the scan ends as a
-// read error, as the reading loop's does when read() fails.
+// reporting nothing. So while a window is scanned, a handler turns such a fault
+// into a jump back to scan_windows_or_fault, and the scan ends as a read error,
+// as the reading loop's does when read() fails.
 //
 // The jump is sound because:
 //   - it leaves only scan_windows, scan_block, report_version and the functions
@@ -45,16 +45,20 @@ namespace {
 //   - it starts from a load of the mapped bytes in the scanner's own code, or from
 //     the check made before a line is written, never from inside the C library,
 //     so stdio is never left part-way through a call;
-//   - the handler only compares the address and jumps, or restores the default
+//   - the handler only tests what it was given and jumps, or restores the default
 //     action: nothing it calls is unsafe in a signal handler.
-// A fault outside the window is no read error but a fault of the program: the
-// handler restores the default action and returns, and the repeated access kills
-// the process as it would have without the handler.
+// It acts only while a window is scanned, and only on the two faults a mapped
+// file raises: an address past the file's end, or a page that cannot be read.
+// While a window is scanned nothing else can raise them, since the scan reads no
+// other mapped file: its stack, its state and stdio's buffers are anonymous
+// memory. The fault's address is not compared with the window, because emulators
+// such as qemu-user report it wrongly for 32-bit and big-endian guests. Any other
+// SIGBUS is a fault of the program: the handler restores the default action and
+// returns, and the repeated access kills the process as it would have without
+// the handler.
 sigjmp_buf fault_exit;
-std::atomic<std::uintptr_t> window_begin{0};
-std::atomic<std::uintptr_t> window_end{0};
-static_assert(std::atomic<std::uintptr_t>::is_always_lock_free,
-              "the signal handler reads the window's bounds");
+std::atomic<bool> window_in_scan{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads it");
 
 // The window mapped now, to unmap after a jump as after a normal end.
 struct mapped_window {
@@ -79,16 +83,14 @@ void confirm_window_whole() {
 }
 
 extern "C" void leave_faulting_window(int, siginfo_t* info, void*) {
-    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-    if (address >= window_begin.load() && address < window_end.load()) {
+    if (window_in_scan.load() && (info->si_code == BUS_ADRERR || info->si_code == BUS_OBJERR)) {
         siglongjmp(fault_exit, 1);
     }
     signal(SIGBUS, SIG_DFL);
 }
 
 void unmap_current_window() {
-    window_begin = 0;
-    window_end = 0;
+    window_in_scan = false;
     if (current_window.base != MAP_FAILED) {
         munmap(current_window.base, current_window.length);
         current_window = {};
@@ -145,8 +147,7 @@ windows_end scan_windows(scan_state& state, int descriptor, std::uint64_t length
         current_window = {base, static_cast<std::size_t>(mapped), descriptor, start + mapped};
         posix_madvise(base, current_window.length, POSIX_MADV_SEQUENTIAL);
         const auto* bytes = static_cast<const unsigned char*>(base);
-        window_begin = reinterpret_cast<std::uintptr_t>(bytes);
-        window_end = reinterpret_cast<std::uintptr_t>(bytes + mapped);
+        window_in_scan = true;
         if (first_window && huge_kibibytes_before) {
             // Touching the first byte maps its page, or the huge page around it.
             static_cast<void>(*static_cast<const volatile unsigned char*>(base));

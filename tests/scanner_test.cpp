@@ -79,6 +79,7 @@ class ScannerTable : public ::testing::TestWithParam<std::tuple<scan_case, simd_
 
 std::vector<std::uint64_t> offsets_of(const std::vector<found_version>& versions) {
     std::vector<std::uint64_t> offsets;
+    offsets.reserve(versions.size());
     for (const found_version& version : versions) {
         offsets.push_back(version.offset);
     }
