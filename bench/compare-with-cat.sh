@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Times the whole tool against cat on the benchmark input classes held in the page
-# cache. The two run alternately, one run each per round, and the ratio of their
-# median times is printed per class. With hyperfine installed, a table of fwtally,
-# cat, rg and grep (those installed) follows.
+# Times the whole tool against cat and rg on the benchmark input classes held in
+# the page cache: fwtally as shipped, and fwtally_with_settings at each SIMD level
+# this processor runs. Every command runs once per round, in turn, and the median
+# time of each is printed with its ratio to cat's.
 #
 #   bench/compare-with-cat.sh            # 256 MiB inputs, 30 rounds
 #   FWTALLY_BENCH_MIB=64 FWTALLY_BENCH_ROUNDS=10 bench/compare-with-cat.sh
@@ -18,6 +18,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING
   -DFWTALLY_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build "$build" >/dev/null
 fwtally=$build/app/fwtally
+with_settings=$build/bench/fwtally_with_settings
 
 mkdir -p "$inputs"
 if [[ ! -f $inputs/firmware-like.bin ]] ||
@@ -25,37 +26,47 @@ if [[ ! -f $inputs/firmware-like.bin ]] ||
   "$build/bench/make_bench_inputs" "$inputs" "$size_mib"
 fi
 
+# Each command as shell words, run with the image appended: cat, the tool, the
+# tool at each level it runs here (its status 3 on an empty file says it runs the
+# level), and rg where it is installed.
+names=() commands=()
+add() { names+=("$1"); shift; commands+=("$(printf '%q ' "$@")"); }
+add cat cat
+add fwtally "$fwtally"
+for level in portable sse2 avx2 avx512 neon; do
+  status=0
+  "$with_settings" "$level" default default /dev/null >/dev/null 2>&1 || status=$?
+  if ((status == 3)); then
+    add "$level" "$with_settings" "$level" default default
+  fi
+done
+if command -v rg >/dev/null; then
+  add rg rg -c -a -F __
+fi
+
 median() { sort -g | awk '{ times[NR] = $1 } END { print (NR % 2) ? times[(NR + 1) / 2] : (times[NR / 2] + times[NR / 2 + 1]) / 2 }'; }
 
-classes=(random-without-dots all-underscores underscore-pairs firmware-like firmware-like-2MiB)
-printf '%-22s %12s %12s %8s\n' class 'cat (ms)' 'fwtally (ms)' ratio
-for class in "${classes[@]}"; do
+printf 'median ms, and the ratio to cat, over %d rounds\n%-20s' "$rounds" class
+printf ' %16s' "${names[@]}"
+echo
+for class in random-without-dots all-underscores underscore-pairs firmware-like firmware-like-2MiB; do
   image=$inputs/$class.bin
   cat "$image" >/dev/null  # into the page cache
-  "$fwtally" "$image" >/dev/null
-  cat_times=() tool_times=()
+  declare -A times=()
   for ((round = 0; round < rounds; ++round)); do
-    start=$EPOCHREALTIME; cat "$image" >/dev/null
-    middle=$EPOCHREALTIME; "$fwtally" "$image" >/dev/null
-    end=$EPOCHREALTIME
-    cat_times+=("$(awk -v a="$start" -v b="$middle" 'BEGIN { print (b - a) * 1000 }')")
-    tool_times+=("$(awk -v a="$middle" -v b="$end" 'BEGIN { print (b - a) * 1000 }')")
+    for i in "${!commands[@]}"; do
+      start=$EPOCHREALTIME
+      eval "${commands[i]}" '"$image"' >/dev/null || true
+      end=$EPOCHREALTIME
+      times[$i]+="$(awk -v a="$start" -v b="$end" 'BEGIN { print (b - a) * 1000 }') "
+    done
   done
-  cat_ms=$(printf '%s\n' "${cat_times[@]}" | median)
-  tool_ms=$(printf '%s\n' "${tool_times[@]}" | median)
-  printf '%-22s %12.2f %12.2f %7.2fx\n' "$class" "$cat_ms" "$tool_ms" \
-    "$(awk -v a="$tool_ms" -v b="$cat_ms" 'BEGIN { print a / b }')"
+  printf '%-20s' "$class"
+  cat_ms=$(printf '%s\n' ${times[0]} | median)
+  for i in "${!commands[@]}"; do
+    ms=$(printf '%s\n' ${times[$i]} | median)
+    printf ' %7.2f (%5.2fx)' "$ms" "$(awk -v a="$ms" -v b="$cat_ms" 'BEGIN { print a / b }')"
+  done
+  echo
+  unset times
 done
-
-if command -v hyperfine >/dev/null; then
-  for class in "${classes[@]}"; do
-    image=$inputs/$class.bin
-    commands=("$fwtally $image" "cat $image")
-    command -v rg >/dev/null && commands+=("rg -c -a -F __ $image")
-    command -v grep >/dev/null && commands+=("grep -c -a -F __ $image")
-    echo
-    echo "== $class"
-    hyperfine -N -i --warmup 3 --runs "$rounds" --style basic "${commands[@]}" 2>/dev/null |
-      grep -E 'Benchmark|Time|faster|±'
-  done
-fi

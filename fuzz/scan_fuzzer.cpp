@@ -1,6 +1,6 @@
 // libFuzzer target: arbitrary bytes as an image, scanned through the real reading
 // loop at a block capacity and SIMD level drawn from the input, must give exactly
-// the lines of the byte-at-a-time reference model.
+// the lines and marker offsets of the byte-at-a-time reference model.
 //
 // Input layout: two bytes of block capacity (little-endian; 0 means the default),
 // one byte choosing the SIMD level among those this processor runs, then the image.
@@ -15,6 +15,7 @@
 #include "reference_scan.hpp"
 #include "scanner.hpp"
 #include "simd_levels.hpp"
+#include "version_log.hpp"
 
 namespace {
 
@@ -47,6 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     report_writer writer{output};
+    std::vector<testing::found_version> versions;
+    testing::log_versions(writer, versions);
     const scan_end end = scan_markers(window, image_file, writer, capacity, level);
     std::fclose(image_file);
     std::fclose(output);
@@ -56,8 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool seventh = expected.find("DVD+R9") != std::string::npos;
     const bool end_agrees =
         end == scan_end::end_of_file || (seventh && end == scan_end::seventh_line);
-    if (std::string_view(lines, lines_length) != expected || !end_agrees) {
-        std::fprintf(stderr, "capacity %zu, level %d, end %d: expected\n%s\ngot\n%.*s\n", capacity,
+    if (std::string_view(lines, lines_length) != expected || !end_agrees ||
+        versions != testing::reference_versions(image)) {
+        std::fprintf(stderr, "capacity %zu, level %d, end %d: expected\n%s\ngot (or other offsets)\n%.*s\n", capacity,
                      static_cast<int>(level), static_cast<int>(end), expected.c_str(), static_cast<int>(lines_length),
                      lines);
         std::abort();

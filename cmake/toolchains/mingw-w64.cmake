@@ -15,8 +15,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Self-contained .exe files: no MinGW runtime DLLs to ship beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Programs built here run under Wine: the tests, and the sample image generator.
+# Programs built here run under Wine: the tests, and the sample image generator;
+# all through wine-session, which gives them one persistent server.
 find_program(FWTALLY_WINE NAMES ${FWTALLY_WINE_LOADER} PATHS /usr/lib/wine NO_DEFAULT_PATH)
 if(FWTALLY_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${FWTALLY_WINE})
+  set(FWTALLY_WINE_SESSION ${CMAKE_CURRENT_LIST_DIR}/../wine-session)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${FWTALLY_WINE_SESSION} run ${FWTALLY_WINE})
 endif()
