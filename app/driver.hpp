@@ -19,7 +19,7 @@ struct read_settings {
     // Regular files of at least this length are mapped rather than read: below it,
     // setting up a mapping costs more than the copy it saves.
     std::uint64_t smallest_mapped_length = std::uint64_t{2} << 20;
-    std::size_t mapped_window_length = std::size_t{4} << 20;
+    std::size_t mapped_window_length = std::size_t{8} << 20;
     // Where the system maps the file 4 KiB at a time, mapping costs more than it
     // saves, and the reading loop does the work. The tests map regardless, to
     // reach the mapped path on any file system.

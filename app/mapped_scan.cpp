@@ -145,17 +145,19 @@ windows_end scan_windows(scan_state& state, int descriptor, std::uint64_t length
             return windows_end::not_mapped;
         }
         current_window = {base, static_cast<std::size_t>(mapped), descriptor, start + mapped};
-        posix_madvise(base, current_window.length, POSIX_MADV_SEQUENTIAL);
         const auto* bytes = static_cast<const unsigned char*>(base);
         window_in_scan = true;
         if (first_window && huge_kibibytes_before) {
-            // Touching the first byte maps its page, or the huge page around it.
+            // Touching the first byte maps its page, or the huge page around it. It
+            // comes before the advice, which would have read-ahead pages mapped too,
+            // only to be unmapped again where mapping does not pay.
             static_cast<void>(*static_cast<const volatile unsigned char*>(base));
             if (file_kibibytes_mapped_huge().value_or(0) <= *huge_kibibytes_before) {
                 unmap_current_window();
                 return windows_end::not_mapped;
             }
         }
+        posix_madvise(base, current_window.length, POSIX_MADV_SEQUENTIAL);
         const std::uint64_t skipped = state.position - start;
         const bool seventh_line =
             scan_block(state, std::span(bytes + skipped, static_cast<std::size_t>(mapped - skipped)),
