@@ -1,13 +1,15 @@
 // The scan as the browser page drives it. The page reads an image in blocks,
-// copies each into the input block and calls fwtally_feed; the report lines, and
-// any message, collect in a fixed buffer that the page reads back. Memory is the
-// same whatever the image's size: one block, one scan state, one line buffer.
-// One image is scanned at a time.
+// copies each into the input block and calls fwtally_feed. Each version found is
+// kept with the offset of its marker, for the page's cells; the report lines, and
+// any message, collect in a fixed buffer as fwtally prints them, for the page's
+// download. Memory is the same whatever the image's size: one block, one scan
+// state, seven versions, one line buffer. One image is scanned at a time.
 
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <span>
 
@@ -25,6 +27,12 @@ std::array<unsigned char, block_capacity> input_block;
 // Seven lines of at most 23 bytes and one message fit with room to spare.
 std::array<char, 256> output_bytes;
 
+struct found_version {
+    std::array<unsigned char, marker_length> bytes{};
+    std::size_t length = 0;
+    std::uint64_t offset = 0;
+};
+
 struct image_scan {
     std::FILE* output = nullptr;
     report_writer writer{nullptr};
@@ -32,8 +40,20 @@ struct image_scan {
     std::size_t first_window_length = 0;
     scan_state state{};
     bool seventh_line = false;
+    std::array<found_version, media_labels.size()> versions{};
+    std::size_t version_count = 0;
 };
 image_scan current;
+
+void keep_version(void* context, std::size_t index, std::span<const unsigned char> version,
+                  std::uint64_t offset) {
+    auto& scan = *static_cast<image_scan*>(context);
+    found_version& found = scan.versions.at(index);
+    found.length = std::min(version.size(), found.bytes.size());
+    std::copy_n(version.begin(), found.length, found.bytes.begin());
+    found.offset = offset;
+    scan.version_count = index + 1;
+}
 
 }  // namespace
 
@@ -64,6 +84,8 @@ EMSCRIPTEN_KEEPALIVE void fwtally_begin() {
     // Unbuffered, so that every line is in output_bytes as soon as it is written.
     std::setvbuf(current.output, nullptr, _IONBF, 0);
     current.writer.output = current.output;
+    current.writer.observer = keep_version;
+    current.writer.observer_context = &current;
 }
 
 // Scans the next `length` bytes of the image, standing at the start of the input
@@ -100,6 +122,23 @@ EMSCRIPTEN_KEEPALIVE int fwtally_end(bool read_error) {
         end_scan(current.state, current.writer);
     }
     return static_cast<int>(status);
+}
+
+// The versions found so far, in order: their bytes, as many as
+// fwtally_version_length tells, and the image offset of each one's marker. The
+// offset comes as a double, exact up to 2^53 bytes, since JavaScript numbers are.
+EMSCRIPTEN_KEEPALIVE std::size_t fwtally_version_count() { return current.version_count; }
+
+EMSCRIPTEN_KEEPALIVE const unsigned char* fwtally_version_bytes(std::size_t index) {
+    return current.versions.at(index).bytes.data();
+}
+
+EMSCRIPTEN_KEEPALIVE std::size_t fwtally_version_length(std::size_t index) {
+    return current.versions.at(index).length;
+}
+
+EMSCRIPTEN_KEEPALIVE double fwtally_version_offset(std::size_t index) {
+    return static_cast<double>(current.versions.at(index).offset);
 }
 
 EMSCRIPTEN_KEEPALIVE const char* fwtally_output() { return output_bytes.data(); }

@@ -1,7 +1,10 @@
 // Reads each chosen image in blocks, feeds the blocks to the scanner compiled to
-// WebAssembly, and shows each image's versions in a row of the table. An image is
-// never held whole: one block at a time goes through, so a many-GiB image needs
-// no more memory than a small one, and reading stops once the seventh line is out.
+// WebAssembly, and shows each image's versions in a row of the table, with the
+// offset of each version's marker. An image is never held whole: one block at a
+// time goes through, so a many-GiB image needs no more memory than a small one,
+// and reading stops once the seventh line is out. With two or more rows, each
+// version that differs from the row compared with is marked, and the whole table
+// can be kept as CSV.
 'use strict';
 
 (() => {
@@ -11,65 +14,39 @@
   const state = document.getElementById('state');
   const headerRow = document.getElementById('header-row');
   const tableBody = document.querySelector('#results tbody');
+  const referenceChoice = document.getElementById('reference');
+  const csvLink = document.getElementById('csv');
 
   const readErrorMessage = 'Error reading Firmware';
 
   let scanner = null;      // the WebAssembly module, once loaded
   let labels = [];         // "CD-R" ... "DVD+R9", from the scanner's own table
+  const rows = [];         // each image's row, in table order
+  let referenceIndex = 0;  // the row the others are compared with
   let queue = Promise.resolve();
-  let cancelled = false;
   let pending = 0;
+  let batchesChosen = 0;
+  let batchesCancelled = 0;  // Cancel ends every batch chosen before it
+  let csvAddress = null;
 
-  // Printable ASCII as it is; every other byte as a visible \xHH.
+  // Printable ASCII as it is, a backslash doubled, and every other byte as \xHH,
+  // so that no two versions look alike: "\x00" typed out is shown as \\x00.
   function visibleText(bytes) {
     let text = '';
     for (const byte of bytes) {
-      text += byte >= 0x20 && byte <= 0x7e
-        ? String.fromCharCode(byte)
-        : '\\x' + byte.toString(16).toUpperCase().padStart(2, '0');
+      if (byte === 0x5c) {
+        text += '\\\\';
+      } else if (byte >= 0x20 && byte <= 0x7e) {
+        text += String.fromCharCode(byte);
+      } else {
+        text += '\\x' + byte.toString(16).toUpperCase().padStart(2, '0');
+      }
     }
     return text;
   }
 
-  function asciiBytes(text) {
-    return Uint8Array.from(text, (character) => character.charCodeAt(0));
-  }
-
-  function startsWith(bytes, offset, prefix) {
-    if (offset + prefix.length > bytes.length) {
-      return false;
-    }
-    return prefix.every((byte, index) => bytes[offset + index] === byte);
-  }
-
-  // The versions in fwtally's output. A line is the n-th label, " version: ", up
-  // to six bytes of any value (a line feed among them) and a line feed, so each
-  // line ends at the line feed after which the next line, the message or the end
-  // of the output follows.
-  function versionsIn(output) {
-    const message = asciiBytes(readErrorMessage + '\n');
-    const prefixes = labels.map((label) => asciiBytes(label + ' version: '));
-    const versions = [];
-    let offset = 0;
-    for (let line = 0; line < prefixes.length && startsWith(output, offset, prefixes[line]); ++line) {
-      const start = offset + prefixes[line].length;
-      const next = prefixes[line + 1];
-      let end = -1;
-      for (let length = 0; length <= 6 && end < 0; ++length) {
-        const after = start + length + 1;
-        if (output[start + length] === 0x0a &&
-            (after === output.length || startsWith(output, after, message) ||
-             (next !== undefined && startsWith(output, after, next)))) {
-          end = start + length;
-        }
-      }
-      if (end < 0) {
-        break;
-      }
-      versions.push(output.slice(start, end));
-      offset = end + 1;
-    }
-    return versions;
+  function hexOffset(offset) {
+    return '0x' + offset.toString(16).toUpperCase();
   }
 
   function loadScanner() {
@@ -82,13 +59,7 @@
         const bytes = module.HEAPU8.subarray(start, start + module._fwtally_label_length(index));
         labels.push(decoder.decode(bytes));
       }
-      for (const label of labels) {
-        const header = document.createElement('th');
-        header.scope = 'col';
-        header.textContent = label;
-        headerRow.append(header);
-      }
-      for (const title of ['Status', 'Output']) {
+      for (const title of [...labels, 'Status', 'Output']) {
         const header = document.createElement('th');
         header.scope = 'col';
         header.textContent = title;
@@ -98,16 +69,22 @@
   }
 
   function newRow(file) {
-    const row = document.createElement('tr');
+    const element = document.createElement('tr');
     const name = document.createElement('th');
     name.scope = 'row';
     name.className = 'file-name';
-    name.textContent = file.name;
-    row.append(name);
-    const versionCells = labels.map(() => {
+    const nameText = document.createElement('span');
+    nameText.className = 'name';
+    nameText.textContent = file.name;
+    const referenceNote = document.createElement('span');
+    referenceNote.className = 'reference-note';
+    name.append(nameText, referenceNote);
+    element.append(name);
+    const versionCells = labels.map((label) => {
       const cell = document.createElement('td');
       cell.className = 'version';
-      row.append(cell);
+      cell.dataset.label = label;
+      element.append(cell);
       return cell;
     });
     const statusCell = document.createElement('td');
@@ -117,14 +94,103 @@
     progress.value = 0;
     progress.setAttribute('aria-label', 'Reading ' + file.name);
     const statusText = document.createElement('span');
+    statusText.className = 'status-text';
     statusText.textContent = 'Waiting';
     statusCell.append(progress, statusText);
-    row.append(statusCell);
+    element.append(statusCell);
     const outputCell = document.createElement('td');
     outputCell.className = 'output';
-    row.append(outputCell);
-    tableBody.append(row);
-    return { row, versionCells, progress, statusText, outputCell };
+    element.append(outputCell);
+    tableBody.append(element);
+
+    const row = { element, name: file.name, referenceNote, versionCells, progress, statusText, outputCell,
+      versionsShown: 0 };
+    rows.push(row);
+    const option = document.createElement('option');
+    option.value = String(rows.length - 1);
+    option.textContent = rows.length + ': ' + file.name;
+    referenceChoice.append(option);
+    return row;
+  }
+
+  // Shows the versions the scanner has found that the row does not show yet.
+  function showNewVersions(row) {
+    const count = scanner._fwtally_version_count();
+    for (let index = row.versionsShown; index < count; ++index) {
+      const start = scanner._fwtally_version_bytes(index);
+      const bytes = scanner.HEAPU8.subarray(start, start + scanner._fwtally_version_length(index));
+      const offset = hexOffset(scanner._fwtally_version_offset(index));
+      const cell = row.versionCells[index];
+      const text = document.createElement('span');
+      text.className = 'version-text';
+      text.textContent = visibleText(bytes);
+      const where = document.createElement('span');
+      where.className = 'offset';
+      where.textContent = 'at ' + offset;
+      cell.replaceChildren(text, where);
+      cell.dataset.offset = offset;
+      cell.tabIndex = 0;  // so that the offset shows on keyboard focus too
+    }
+    if (count > row.versionsShown) {
+      row.versionsShown = count;
+      refreshComparison();
+    }
+  }
+
+  function versionOf(cell) {
+    return cell.dataset.offset === undefined ? null : cell.querySelector('.version-text').textContent;
+  }
+
+  // Marks each version that differs from the same medium's in the row compared
+  // with, where there are two rows or more. A version where that row has none
+  // differs, and so does none where it has one.
+  function markChanges() {
+    const reference = rows.length >= 2 ? rows[referenceIndex] : null;
+    rows.forEach((row, rowIndex) => {
+      row.element.classList.toggle('reference', row === reference);
+      row.referenceNote.textContent = row === reference ? ' (reference)' : '';
+      row.versionCells.forEach((cell, index) => {
+        const changed = reference !== null && row !== reference &&
+          versionOf(cell) !== versionOf(reference.versionCells[index]);
+        cell.toggleAttribute('data-changed', changed);
+        if (changed) {
+          cell.setAttribute('aria-describedby', 'changed-description');
+        } else {
+          cell.removeAttribute('aria-describedby');
+        }
+      });
+    });
+  }
+
+  // RFC 4180: a field with a comma, a quote or a line break is quoted, its quotes
+  // doubled; lines end with CR LF.
+  function csvField(text) {
+    return /[",\r\n]/.test(text) ? '"' + text.replaceAll('"', '""') + '"' : text;
+  }
+
+  function tableAsCsv() {
+    const header = ['File', ...labels, 'Status', ...labels.map((label) => label + ' offset')];
+    const lines = [header];
+    for (const row of rows) {
+      lines.push([row.name, ...row.versionCells.map((cell) => versionOf(cell) ?? ''),
+        row.statusText.textContent, ...row.versionCells.map((cell) => cell.dataset.offset ?? '')]);
+    }
+    return lines.map((fields) => fields.map(csvField).join(',') + '\r\n').join('');
+  }
+
+  function refreshComparison() {
+    markChanges();
+    if (csvAddress !== null) {
+      URL.revokeObjectURL(csvAddress);
+    }
+    csvAddress = URL.createObjectURL(new Blob([tableAsCsv()], { type: 'text/csv' }));
+    csvLink.href = csvAddress;
+    referenceChoice.disabled = rows.length < 2;
+  }
+
+  function setStatus(row, text) {
+    row.statusText.textContent = text;
+    refreshComparison();
   }
 
   function currentOutput() {
@@ -132,29 +198,20 @@
     return scanner.HEAPU8.slice(start, start + scanner._fwtally_output_length());
   }
 
-  // Fills the row's version cells from the output so far; answers how many.
-  function showVersions(cells, output) {
-    const versions = versionsIn(output);
-    versions.forEach((version, index) => {
-      cells.versionCells[index].textContent = visibleText(version);
-    });
-    return versions.length;
-  }
-
-  function offerDownload(cells, fileName, output) {
+  function offerDownload(row, output) {
     const link = document.createElement('a');
     link.href = URL.createObjectURL(new Blob([output], { type: 'application/octet-stream' }));
-    link.download = fileName + '.fwtally.txt';
+    link.download = row.name + '.fwtally.txt';
     link.textContent = 'Download';
-    link.setAttribute('aria-label', 'Download the fwtally output for ' + fileName);
-    cells.outputCell.append(link);
+    link.setAttribute('aria-label', 'Download the fwtally output for ' + row.name);
+    row.outputCell.append(link);
   }
 
   // Reads `file` block by block into the scanner; answers fwtally's exit status,
   // or null when cancelled. Each block is a slice of the file, read on its own, so
-  // no more than one block is held at a time, and Chromium refuses to read a
+  // no more than one block is held at a time, and a browser refuses to read a
   // slice of a file that has changed since it was chosen.
-  async function scanFile(file, cells) {
+  async function scanFile(file, row, batch) {
     const capacity = scanner._fwtally_block_capacity();
     const inputBlock = scanner._fwtally_input_block();
     let offset = 0;
@@ -162,7 +219,7 @@
     let seventhLine = false;
     scanner._fwtally_begin();
     while (offset < file.size && !seventhLine) {
-      if (cancelled) {
+      if (batch <= batchesCancelled) {
         return null;
       }
       let block;
@@ -172,41 +229,42 @@
         readError = true;
         break;
       }
-      if (block.length === 0) {
-        // A file that ends short of the size it had when chosen was not read
-        // whole: that is a failed read, never a success.
+      if (block.length !== Math.min(capacity, file.size - offset)) {
+        // A slice of an unchanged file holds exactly the bytes asked for. A file
+        // that has lost bytes since it was chosen was not read whole: that is a
+        // failed read, never a success.
         readError = true;
         break;
       }
       scanner.HEAPU8.set(block, inputBlock);
       seventhLine = scanner._fwtally_feed(block.length);
       offset += block.length;
-      cells.progress.value = offset;
-      cells.row.dataset.bytesRead = String(offset);
-      showVersions(cells, currentOutput());
+      row.progress.value = offset;
+      row.element.dataset.bytesRead = String(offset);
+      showNewVersions(row);
     }
-    return scanner._fwtally_end(readError);
+    const status = scanner._fwtally_end(readError);
+    showNewVersions(row);
+    return status;
   }
 
-  async function scanOne(file, cells) {
-    cells.statusText.textContent = 'Reading';
-    const status = await scanFile(file, cells);
-    cells.progress.remove();
+  async function scanOne(file, row, batch) {
+    setStatus(row, 'Reading');
+    const status = await scanFile(file, row, batch);
+    row.progress.remove();
     if (status === null) {
-      cells.statusText.textContent = 'Cancelled';
-      cells.row.classList.add('cancelled');
+      row.element.classList.add('cancelled');
+      setStatus(row, 'Cancelled');
       return;
     }
-    const output = currentOutput();
-    const count = showVersions(cells, output);
-    if (status === 0) {
-      cells.statusText.textContent = count === 0 ? 'No version markers' : 'Done';
+    row.element.dataset.exitStatus = String(status);
+    if (status !== 0) {
+      row.element.classList.add('failed');
+      setStatus(row, readErrorMessage);
     } else {
-      cells.statusText.textContent = readErrorMessage;
-      cells.row.classList.add('failed');
+      setStatus(row, row.versionsShown === 0 ? 'No version markers' : 'Done');
     }
-    cells.row.dataset.exitStatus = String(status);
-    offerDownload(cells, file.name, output);
+    offerDownload(row, currentOutput());
   }
 
   function updateState() {
@@ -219,14 +277,13 @@
     if (files.length === 0) {
       return;
     }
-    if (pending === 0) {
-      cancelled = false;
-    }
-    const rows = Array.from(files, (file) => [file, newRow(file)]);
-    pending += rows.length;
+    const batch = ++batchesChosen;
+    const chosen = Array.from(files, (file) => [file, newRow(file)]);
+    refreshComparison();
+    pending += chosen.length;
     updateState();
-    for (const [file, cells] of rows) {
-      queue = queue.then(() => scanOne(file, cells)).finally(() => {
+    for (const [file, row] of chosen) {
+      queue = queue.then(() => scanOne(file, row, batch)).finally(() => {
         --pending;
         updateState();
       });
@@ -238,7 +295,11 @@
     input.value = '';  // so that choosing the same file again scans it again
   });
   cancelButton.addEventListener('click', () => {
-    cancelled = true;
+    batchesCancelled = batchesChosen;
+  });
+  referenceChoice.addEventListener('change', () => {
+    referenceIndex = Number(referenceChoice.value);
+    markChanges();
   });
   dropZone.addEventListener('dragover', (event) => {
     event.preventDefault();
@@ -253,6 +314,7 @@
 
   input.disabled = true;
   loadScanner().then(() => {
+    refreshComparison();
     input.disabled = false;
     document.body.dataset.ready = 'yes';
   });
