@@ -6,7 +6,9 @@ option(FWTALLY_STATIC "Link the tool statically as static-pie (Linux)" OFF)
 if(FWTALLY_RELEASE_BUILD)
   # Source paths in the binaries are relative to the checkout, wherever it is.
   add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=)
-  if(WIN32)
+  if(EMSCRIPTEN)
+    # WebAssembly runs in the browser's sandbox: no loader, no stack to clash.
+  elseif(WIN32)
     add_link_options(LINKER:--no-insert-timestamp)  # PE headers carry a link time otherwise
   else()
     # PIE, a stack protector with probes for large frames, checked C library
@@ -21,6 +23,6 @@ endif()
 # static-pie keeps the address randomisation of a PIE.
 if(FWTALLY_STATIC AND NOT WIN32)
   add_link_options(-static-pie)
-elseif(FWTALLY_RELEASE_BUILD AND NOT WIN32)
+elseif(FWTALLY_RELEASE_BUILD AND NOT WIN32 AND NOT EMSCRIPTEN)
   add_link_options(-pie)
 endif()
