@@ -134,11 +134,11 @@ windows_end scan_windows(scan_state& state, int descriptor, std::uint64_t length
                          report_writer& writer, std::size_t mapped_window_length,
                          std::optional<std::uint64_t> huge_kibibytes_before) {
     const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-    const std::uint64_t window_length = std::max<std::uint64_t>(
+    const std::uint64_t whole_window = std::max<std::uint64_t>(
         page, mapped_window_length / page * page);  // mappings start on a page
     for (bool first_window = true; state.position < length; first_window = false) {
         const std::uint64_t start = state.position / page * page;
-        const std::uint64_t mapped = std::min(window_length, length - start);
+        const std::uint64_t mapped = std::min(whole_window, length - start);
         void* base = mmap(nullptr, static_cast<std::size_t>(mapped), PROT_READ, MAP_SHARED,
                           descriptor, static_cast<off_t>(start));
         if (base == MAP_FAILED) {

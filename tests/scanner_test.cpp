@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -78,11 +79,9 @@ const std::vector<scan_case> scan_cases{
 class ScannerTable : public ::testing::TestWithParam<std::tuple<scan_case, simd_level>> {};
 
 std::vector<std::uint64_t> offsets_of(const std::vector<found_version>& versions) {
-    std::vector<std::uint64_t> offsets;
-    offsets.reserve(versions.size());
-    for (const found_version& version : versions) {
-        offsets.push_back(version.offset);
-    }
+    std::vector<std::uint64_t> offsets(versions.size());
+    std::transform(versions.begin(), versions.end(), offsets.begin(),
+                   [](const found_version& version) { return version.offset; });
     return offsets;
 }
 
@@ -129,10 +128,9 @@ TEST_P(ScannerPlacement, MarkersStraddlingChunkAndBlockBoundaries) {
     }
     for (const std::size_t offset : offsets) {
         const std::string image = std::string(offset, 'f') + markers + "ffff";
-        std::vector<std::uint64_t> marker_offsets = seven_numbered_offsets;
-        for (std::uint64_t& marker_offset : marker_offsets) {
-            marker_offset += offset;
-        }
+        std::vector<std::uint64_t> marker_offsets(seven_numbered_offsets.size());
+        std::transform(seven_numbered_offsets.begin(), seven_numbered_offsets.end(),
+                       marker_offsets.begin(), [&](std::uint64_t at) { return at + offset; });
         for (const std::size_t capacity : block_capacities) {
             if (offset > 100 && capacity < 64) {
                 continue;  // long images at tiny capacities add time, not coverage
