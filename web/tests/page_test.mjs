@@ -472,28 +472,20 @@ describe('the page in chromium, seen from inside', { skip: engine !== 'chromium'
   });
 
   test('a 1 GiB image is read in blocks: the progress bar moves and memory stays flat', async () => {
-    const page = await browser.puppeteer.newPage();
-    page.setDefaultTimeout(300_000);
-    const session = await page.createCDPSession();
-    await page.goto(origin + '/');
-    await page.waitForFunction(() => document.body.dataset.ready === 'yes');
+    const page = await openPage();
+    const session = await page.page.createCDPSession();
     const tail = 'x8.01____y9.02____';
     const small = image('small.bin', tail);
     const huge = sparseImage('huge.bin', gibibyte, '', tail);
-    const upload = async (file, rows) => {
-      await (await page.$('#images')).uploadFile(file);
-      await page.waitForFunction((count) => document.querySelectorAll('#results tbody tr').length === count &&
-        document.body.dataset.busy === 'no', { polling: 50 }, rows);
-    };
     const measure = async () => {
       await session.send('HeapProfiler.collectGarbage');
-      const metrics = await page.metrics();
+      const metrics = await page.page.metrics();
       return { heap: metrics.JSHeapUsedSize, ...rendererMemory() };
     };
-    await upload(small, 1);
+    await choose(page, [small]);
     const afterSmall = await measure();
     // Note each value the progress bar takes while the image is read.
-    await page.evaluate(() => {
+    await page.read(() => {
       window.progressSeen = [];
       window.progressPoll = setInterval(() => {
         for (const bar of document.querySelectorAll('progress')) {
@@ -501,14 +493,13 @@ describe('the page in chromium, seen from inside', { skip: engine !== 'chromium'
         }
       }, 10);
     });
-    await upload(huge, 2);
-    const progressSeen = await page.evaluate(() => {
+    await choose(page, [huge]);
+    const progressSeen = await page.read(() => {
       clearInterval(window.progressPoll);
       return window.progressSeen;
     });
     const afterHuge = await measure();
-    const shown = await page.$$eval('#results tbody tr', (rows) => rows.map((row) =>
-      Array.from(row.querySelectorAll('.version'), (cell) => cell.dataset.offset ?? null).slice(0, 2)));
+    const shown = (await rowsShown(page)).map((row) => row.offsets.slice(0, 2));
     // Each marker starts one byte into its ten, after the x or y.
     assert.deepEqual(shown, [['0x1', '0xA'], [hex(gibibyte - tail.length + 1), hex(gibibyte - tail.length + 10)]]);
     const partWay = progressSeen.filter((fraction) => fraction > 0 && fraction < 1);

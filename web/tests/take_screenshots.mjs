@@ -36,17 +36,15 @@ function revision(name, versions) {
 
 const browser = await launch('chromium', scratch);
 async function screenshot(file, width, height, images, reference) {
-  const page = await browser.puppeteer.newPage();
-  await page.setViewport({ width, height });
-  await page.goto('file://' + path.join(site, 'index.html'));
-  await page.waitForFunction(() => document.body.dataset.ready === 'yes');
-  await (await page.$('#images')).uploadFile(...images);
-  await page.waitForFunction((count) => document.querySelectorAll('#results tbody tr').length === count &&
-    document.body.dataset.busy === 'no', {}, images.length);
+  const page = await browser.open('file://' + path.join(site, 'index.html'));
+  await page.resize(width, height);
+  await page.upload(images);
+  await page.waitFor((count) => document.querySelectorAll('#results tbody tr').length === count &&
+    document.body.dataset.busy === 'no', images.length);
   if (reference !== undefined) {
     await page.select('#reference', String(reference));
   }
-  await page.screenshot({ path: path.join(root, 'docs', file), fullPage: true });
+  await page.page.screenshot({ path: path.join(root, 'docs', file), fullPage: true });
   await page.close();
 }
 
