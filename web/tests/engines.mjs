@@ -26,8 +26,11 @@ const timeout = 120_000;  // CI machines are slow when busy
 
 // Clicks the link and answers the bytes of the file it downloads. The folder is
 // emptied first, and the file taken is the one that arrives, under whatever name
-// the browser gives it (some change quotes and the like); browsers write to a
-// temporary name first and rename it when done.
+// the browser gives it (some change quotes and the like). Chromium and Firefox
+// write to a temporary name and rename it when done; WebKit creates the file
+// under its final name, empty, and fills it a moment later. So a file is taken
+// once it is not empty and its size held still between two looks: every
+// download the page offers holds at least one line.
 async function clickToDownload(page, selector, folder) {
   // Hidden entries are the browser's own (WebKit downloads into its home folder).
   for (const entry of fs.readdirSync(folder).filter((name) => !name.startsWith('.'))) {
@@ -35,13 +38,19 @@ async function clickToDownload(page, selector, folder) {
   }
   await page.click(selector);
   const temporary = /\.(part|crdownload|download)$/;
+  let sizeSeenBefore = -1;
   for (let waited = 0; ; waited += 50) {
     const entries = fs.readdirSync(folder).filter((entry) => !entry.startsWith('.'));
     if (entries.length === 1 && !temporary.test(entries[0])) {
-      return fs.readFileSync(path.join(folder, entries[0]));
+      const file = path.join(folder, entries[0]);
+      const { size } = fs.statSync(file);
+      if (size > 0 && size === sizeSeenBefore) {
+        return fs.readFileSync(file);
+      }
+      sizeSeenBefore = size;
     }
     if (waited > 20_000) {
-      throw new Error(`no download from ${selector} in ${folder}: ${entries.join(', ')}`);
+      throw new Error(`no whole download from ${selector} in ${folder}: ${entries.join(', ')}`);
     }
     await new Promise((resolve) => setTimeout(resolve, 50));
   }
