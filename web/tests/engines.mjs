@@ -1,13 +1,14 @@
 // The three browser engines the page is tested in, each driven as a person would
 // use the page, behind one interface:
 //
-//   const browser = await launch(name, downloads)   // 'chromium', 'firefox' or 'webkit'
+//   const browser = await launch(name, scratch)     // 'chromium', 'firefox' or 'webkit'
 //   const page = await browser.open(url)            // once the page is ready
 //   page.upload(files) page.click(selector) page.select(selector, value)
 //   page.press(key) page.resize(width, height) page.read(fn, ...args)
 //   page.waitFor(fn, ...args) page.download(selector) page.close()
 //   browser.close()
 //
+// `scratch` is a folder of the caller's, for the browser's profile and downloads.
 // read and waitFor run `fn` in the page to read what it shows (text, attributes,
 // layout); they never reach into the page's script. Chromium and Firefox come
 // from Debian's packages, driven by puppeteer-core (Firefox over WebDriver BiDi);
@@ -169,7 +170,7 @@ function freePort() {
   });
 }
 
-async function launchWebKit(downloads, home) {
+async function launchWebKit(home) {
   const port = await freePort();
   // MiniBrowser saves downloads in the home folder, where there is no Downloads
   // folder; the driver's own home keeps them apart from anything else.
@@ -208,10 +209,10 @@ async function launchWebKit(downloads, home) {
 }
 
 export async function launch(name, scratch) {
+  if (name === 'webkit') {
+    return launchWebKit(path.join(scratch, 'webkit-home'));
+  }
   const downloads = path.join(scratch, 'downloads');
   fs.mkdirSync(downloads, { recursive: true });
-  if (name === 'webkit') {
-    return launchWebKit(downloads, path.join(scratch, 'webkit-home'));
-  }
   return launchPuppeteer(name, downloads, path.join(scratch, 'profile'));
 }
