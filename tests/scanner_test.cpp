@@ -74,6 +74,17 @@ const std::vector<scan_case> scan_cases{
      }(),
      "",
      {}},
+    // The first marker's run ends on the first byte of the second stride, which holds
+    // a dot but no underscore: with a marker pending it must still be scanned.
+    {"PendingMarkerEndsInAStrideWithoutUnderscores",
+     [] {
+         std::string image(600, 'f');
+         image.replace(256, 8, "x1.23___");
+         image.replace(514, 9, "x.abcd__Z");
+         return image;
+     }(),
+     report_lines({"x1.23", "x.abcd"}),
+     {256, 514}},
 };
 
 class ScannerTable : public ::testing::TestWithParam<std::tuple<scan_case, simd_level>> {};
@@ -145,6 +156,39 @@ TEST_P(ScannerPlacement, MarkersStraddlingChunkAndBlockBoundaries) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, ScannerPlacement, ::testing::ValuesIn(supported_simd_levels()),
                          simd_level_test_name);
+
+// A marker still pending when a stride ends is reported by the next stride's first
+// byte that is not an underscore, even in a stride with no underscore at all. Were
+// that stride passed over, a later marker whose underscores start the stride after
+// it would replace the pending one unreported. The first marker's run is put to
+// end at every position around the stride edges (strides count from the start of
+// each block), at block capacities that move those edges about, with the second
+// marker's underscores 257 or 513 bytes later: at the start of a stride whenever
+// the first run ends a stride.
+TEST_P(ScannerPlacement, PendingMarkerCarriedIntoAStrideWithoutUnderscores) {
+    const simd_level level = GetParam();
+    const std::string first = "x1.23_____";
+    const std::string second = "x.abcd__Z";
+    for (const std::size_t capacity :
+         {std::size_t{256}, std::size_t{257}, std::size_t{300}, std::size_t{512}, std::size_t{513},
+          default_block_capacity}) {
+        for (const std::size_t gap : {std::size_t{250}, std::size_t{506}}) {
+            for (std::size_t run_end = first.size() - 1; run_end < 3 * 256 + 8; ++run_end) {
+                std::string image(run_end + 1 - first.size(), 'f');
+                image += first;
+                image += std::string(gap, 'f');
+                const std::uint64_t second_offset = image.size();
+                image += second;
+                SCOPED_TRACE(::testing::Message() << "run ends at " << run_end << ", gap " << gap
+                                                  << ", capacity " << capacity);
+                const scan_run run = scan_image(image, capacity, level);
+                EXPECT_EQ(run.output, report_lines({"1.23", "x.abcd"}));
+                EXPECT_EQ(offsets_of(run.versions),
+                          (std::vector<std::uint64_t>{run_end + 2 - first.size(), second_offset}));
+            }
+        }
+    }
+}
 
 #if (defined(__x86_64__) || defined(_M_X64)) && defined(__linux__)
 // What the kernel says this processor runs, as an oracle independent of the
