@@ -22,9 +22,9 @@ std::optional<scan_end> scan_mapped(scan_state&, std::FILE*, std::uint64_t, repo
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <charconv>
 #include <csetjmp>
 #include <csignal>
-#include <cstdlib>
 #include <string_view>
 
 namespace fwtally {
@@ -102,27 +102,20 @@ void unmap_current_window() {
 // the guest's page tables a trip through the hypervisor besides, which makes the
 // mapped scan several times slower than copying. Whether the page cache holds a
 // file in huge pages depends on its file system, the kernel and even on how the
-// file was written, so it is asked of the kernel: the kibibytes of file pages
-// this process maps whole, from Linux's /proc/self/smaps_rollup. Nothing where
-// the system does not tell; the reading loop then does the work, as fast as ever.
-std::optional<std::uint64_t> file_kibibytes_mapped_huge() {
+// file was written, so it is asked of the kernel. Nothing where the system does
+// not tell; the reading loop then does the work, as fast as ever.
+std::optional<std::uint64_t> probe_file_kibibytes_mapped_huge() {
     const int descriptor = open("/proc/self/smaps_rollup", O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) {
         return std::nullopt;
     }
     std::array<char, 4096> text{};
-    const ssize_t length = read(descriptor, text.data(), text.size() - 1);
+    const ssize_t length = read(descriptor, text.data(), text.size());
     close(descriptor);
     if (length <= 0) {
         return std::nullopt;
     }
-    const std::string_view rollup(text.data(), static_cast<std::size_t>(length));
-    constexpr std::string_view field = "\nFilePmdMapped:";
-    const std::size_t at = rollup.find(field);
-    if (at == std::string_view::npos) {
-        return std::nullopt;
-    }
-    return std::strtoull(text.data() + at + field.size(), nullptr, 10);
+    return file_kibibytes_mapped_huge(std::string_view(text.data(), static_cast<std::size_t>(length)));
 }
 
 enum class windows_end { end_of_file, seventh_line, not_mapped, faulted };
@@ -152,7 +145,8 @@ windows_end scan_windows(scan_state& state, int descriptor, std::uint64_t length
             // comes before the advice, which would have read-ahead pages mapped too,
             // only to be unmapped again where mapping does not pay.
             static_cast<void>(*static_cast<const volatile unsigned char*>(base));
-            if (file_kibibytes_mapped_huge().value_or(0) <= *huge_kibibytes_before) {
+            if (!first_window_mapped_huge(*huge_kibibytes_before,
+                                          probe_file_kibibytes_mapped_huge())) {
                 unmap_current_window();
                 return windows_end::not_mapped;
             }
@@ -186,12 +180,34 @@ windows_end scan_windows_or_fault(scan_state& state, int descriptor, std::uint64
 
 }  // namespace
 
+std::optional<std::uint64_t> file_kibibytes_mapped_huge(std::string_view smaps_rollup) {
+    // Field names start lines; ShmemPmdMapped and the like end in the same words.
+    constexpr std::string_view field = "\nFilePmdMapped:";
+    const std::size_t at = smaps_rollup.find(field);
+    if (at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string_view value = smaps_rollup.substr(at + field.size());
+    value.remove_prefix(std::min(value.find_first_not_of(' '), value.size()));
+    std::uint64_t kibibytes = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), kibibytes);
+    if (error != std::errc{} || end == value.data()) {
+        return std::nullopt;
+    }
+    return kibibytes;
+}
+
+bool first_window_mapped_huge(std::uint64_t kibibytes_before,
+                              std::optional<std::uint64_t> kibibytes_after) {
+    return kibibytes_after.value_or(0) > kibibytes_before;
+}
+
 std::optional<scan_end> scan_mapped(scan_state& state, std::FILE* image, std::uint64_t length,
                                     report_writer& writer, std::size_t mapped_window_length,
                                     bool only_in_huge_pages) {
     std::optional<std::uint64_t> huge_kibibytes_before;
     if (only_in_huge_pages) {
-        huge_kibibytes_before = file_kibibytes_mapped_huge();
+        huge_kibibytes_before = probe_file_kibibytes_mapped_huge();
         if (!huge_kibibytes_before) {
             return std::nullopt;
         }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string_view>
 
 #include "scanner.hpp"
 
@@ -25,5 +26,17 @@ namespace fwtally {
 std::optional<scan_end> scan_mapped(scan_state& state, std::FILE* image, std::uint64_t length,
                                     report_writer& writer, std::size_t mapped_window_length,
                                     bool only_in_huge_pages);
+
+#ifndef _WIN32
+// The probe that tells whether mapping pays. `smaps_rollup` is the text of Linux's
+// /proc/self/smaps_rollup: answers its FilePmdMapped figure, the kibibytes of file
+// pages this process maps two megabytes at a time, or nothing where it has none.
+std::optional<std::uint64_t> file_kibibytes_mapped_huge(std::string_view smaps_rollup);
+
+// Mapping pays where touching the first window has mapped more file pages in huge
+// pages than were so mapped before it.
+bool first_window_mapped_huge(std::uint64_t kibibytes_before,
+                              std::optional<std::uint64_t> kibibytes_after);
+#endif
 
 }  // namespace fwtally
