@@ -113,6 +113,32 @@ async function choose(page, files) {
   return before;
 }
 
+// Drops the files on the page as a person would drag them there, and waits until
+// every one has been read. The files are made in the page, so their names may
+// hold what no file chooser takes, such as a line break.
+async function drop(page, files) {
+  const before = await rowCount(page);
+  await page.read((dropped) => {
+    const transfer = new DataTransfer();
+    for (const [name, bytes] of dropped) {
+      transfer.items.add(new File([new Uint8Array(bytes)], name));
+    }
+    const zone = document.getElementById('drop-zone');
+    for (const type of ['dragenter', 'dragover', 'drop']) {
+      zone.dispatchEvent(new DragEvent(type, { dataTransfer: transfer, bubbles: true, cancelable: true }));
+    }
+  }, files.map((file) => [path.basename(file), Array.from(fs.readFileSync(file))]));
+  await page.waitFor((count) => document.querySelectorAll('#results tbody tr').length === count &&
+    document.body.dataset.busy === 'no', before + files.length);
+}
+
+// The text of a pseudo-element's computed content, '' where it renders none: its
+// strings run together, the alternative text after a slash left out.
+function generatedText(content) {
+  return Array.from(content.split(' / ')[0].matchAll(/"([^"]*)"/g), (match) => match[1]).join('')
+    .replace(/\u00a0/g, ' ');
+}
+
 // What each row shows: a version is null where its cell is empty.
 function rowsShown(page) {
   return page.read(() => Array.from(document.querySelectorAll('#results tbody tr'), (row) => {
@@ -158,6 +184,19 @@ function checkRow(shown, expectation) {
   assert.deepEqual(shown.shownOffsets, padded(versions.map((version) => 'at ' + hex(version.offset))));
   assert.equal(shown.exitStatus, expectation.status, `status of ${name}`);
   assert.equal(shown.status, expectation.statusText, `status text of ${name}`);
+}
+
+// The table as CSV records: the header, then each row as fwtally gives it.
+function csvRecords(expectations) {
+  return [
+    ['File', ...labels, 'Status', ...labels.map((label) => label + ' offset')],
+    ...expectations.map(({ name, versions, statusText }) => [
+      name,
+      ...padded(versions.map((version) => visible(version.text)), ''),
+      statusText,
+      ...padded(versions.map((version) => hex(version.offset)), ''),
+    ]),
+  ];
 }
 
 const rowSelector = (index) => `#results tbody tr:nth-child(${index + 1})`;
@@ -249,13 +288,23 @@ describe(`the page in ${engine}`, () => {
     assert.equal(await page.read(() => document.getElementById('csv').textContent.includes('CSV')), true);
     const records = parseCsv(csv.toString('latin1'));
     assert.equal(csv.toString('latin1'), csv.toString('utf8'), 'the CSV is plain ASCII, but for file names');
-    assert.deepEqual(records[0], ['File', ...labels, 'Status', ...labels.map((label) => label + ' offset')]);
-    assert.deepEqual(records.slice(1), expectations.map(({ name, versions, statusText }) => [
-      name,
-      ...padded(versions.map((version) => visible(version.text)), ''),
-      statusText,
-      ...padded(versions.map((version) => hex(version.offset)), ''),
-    ]));
+    assert.deepEqual(records, csvRecords(expectations));
+    await page.close();
+  });
+
+  test('CSV fields holding a comma, a CR or an LF are quoted', async () => {
+    const page = await openPage();
+    const files = [
+      image('comma.bin', 'a.b,cd__Z' + numberedMarkers(1)),
+      image('line\nfeed.bin', numberedMarkers(2)),
+      image('carriage\rreturn.bin', numberedMarkers(2)),
+    ];
+    await drop(page, files);
+    const expectations = files.map((file) => expectationFor(file));
+    assert.equal(visible(expectations[0].versions[0].text), 'a.b,cd');
+    // The reader throws on a bare CR, LF or quote, and an unquoted comma splits a field.
+    const records = parseCsv((await page.download('#csv')).toString('latin1'));
+    assert.deepEqual(records, csvRecords(expectations));
     await page.close();
   });
 
@@ -284,6 +333,40 @@ describe(`the page in ${engine}`, () => {
     await page.close();
   });
 
+  test('an empty version and no version differ, and an empty cell that differs says so in words', async () => {
+    const page = await openPage();
+    // "_.abcd__Z" gives a CD-R version that is empty: "CD-R version: " and nothing more.
+    const empty = image('empty-version.bin', '_.abcd__Z');
+    const none = image('no-version.bin', 'no marker in here');
+    await choose(page, [empty]);
+    const alone = (await rowsShown(page))[0];
+    assert.deepEqual({ note: alone.note, changed: alone.changed }, { note: '', changed: padded([], false) },
+      'a single row is compared with nothing');
+    await choose(page, [none]);
+    await expectRow(page, 0, expectationFor(empty));
+    const rendered = () => page.read(() => Array.from(document.querySelectorAll('#results tbody tr'), (row) => {
+      const cell = row.querySelector('.version');
+      const text = cell.querySelector('.version-text');
+      return {
+        changed: cell.hasAttribute('data-changed'),
+        before: text === null ? 'none' : getComputedStyle(text, '::before').content,
+        after: getComputedStyle(cell, '::after').content,
+      };
+    }));
+    const sign = '\u2260 ';
+    let [withEmpty, withNone] = await rendered();
+    assert.equal(withEmpty.changed, false);
+    assert.equal(withNone.changed, true, 'no version is not marked against an empty one');
+    assert.equal(generatedText(withNone.after), sign + 'none', 'the differing empty cell does not say "≠ none"');
+    await page.select('#reference', '1');
+    [withEmpty, withNone] = await rendered();
+    assert.equal(withEmpty.changed, true, 'an empty version is not marked against none');
+    assert.equal(generatedText(withEmpty.before), sign, 'the differing empty version has no sign');
+    assert.equal(withNone.changed, false);
+    assert.equal(generatedText(withNone.after), '');
+    await page.close();
+  });
+
   test('on a phone, each image is a block with no sideways scrolling', async () => {
     const page = await openPage();
     await page.resize(390, 800);
@@ -302,6 +385,12 @@ describe(`the page in ${engine}`, () => {
         tops: cells.map((cell) => Math.round(cell.getBoundingClientRect().top)),
         offsetsShown: cells.every((cell) => getComputedStyle(cell.querySelector('.offset')).display !== 'none'),
         heading: document.querySelector('h1').getBoundingClientRect().right,
+        // Each line names its medium in generated content, from the cell's label.
+        labelled: cells.map((cell) => [cell.dataset.label, getComputedStyle(cell, '::before').content]),
+        emptyCells: Array.from(document.querySelectorAll('#results tbody tr:nth-child(2) .version:empty'),
+          (cell) => getComputedStyle(cell, '::after').content),
+        header: document.querySelector('#results thead').getBoundingClientRect().height,
+        firstRow: row.getBoundingClientRect().top - document.querySelector('#results caption').getBoundingClientRect().bottom,
       };
     });
     // WebKit's MiniBrowser will not make its window narrower than about 450 px:
@@ -312,6 +401,18 @@ describe(`the page in ${engine}`, () => {
     assert.ok(layout.heading <= layout.window, 'the heading is cut off');
     assert.equal(new Set(layout.tops).size, labels.length, 'the versions are not one a line');
     assert.ok(layout.offsetsShown, 'the offsets are not shown');
+    for (const [label, content] of layout.labelled) {
+      // Engines give attr() resolved or as written.
+      const text = generatedText(content.replace(/attr\(data-label\)/, `"${label}"`));
+      assert.equal(text, `${label}: `, `the line for ${label} does not name it: ${content}`);
+    }
+    assert.equal(layout.emptyCells.length, labels.length - 2);
+    for (const content of layout.emptyCells) {
+      // The reference row, the sample, has all seven.
+      assert.equal(generatedText(content), '\u2260 none', 'an empty line that differs does not say so');
+    }
+    assert.ok(layout.header <= 1, `the table's header takes ${layout.header} px above the images`);
+    assert.ok(layout.firstRow < 40, `the first image starts ${layout.firstRow} px below the caption`);
     await page.close();
   });
 
@@ -337,7 +438,14 @@ describe(`the page in ${engine}`, () => {
       const box = cell.getBoundingClientRect();
       const hit = document.elementFromPoint(box.left + box.width / 2, box.top + box.height / 2);
       const areaBox = area.getBoundingClientRect();
+      // Versions scrolled under the file names must not show through them.
+      const opaque = (element) => {
+        const colour = getComputedStyle(element).backgroundColor;
+        const alpha = /^rgba\(.*,\s*([\d.]+)\)$/.exec(colour);
+        return colour !== 'transparent' && (alpha === null || Number(alpha[1]) === 1);
+      };
       return {
+        namesOpaque: opaque(cell) && opaque(document.querySelector('#results thead th')),
         scrolled: area.scrollLeft,
         linkInView: link.right <= areaBox.right + 1 && link.left >= areaBox.left,
         nameInView: box.left >= areaBox.left - 1 && box.right <= areaBox.right + 1 && cell.contains(hit),
@@ -347,6 +455,7 @@ describe(`the page in ${engine}`, () => {
     });
     assert.ok(seen.scrolled > 0 && seen.linkInView, 'clicking the Download did not bring it into view');
     assert.ok(seen.nameInView, `the file name scrolled out of view: ${JSON.stringify(seen)}`);
+    assert.ok(seen.namesOpaque, 'the file-name column lets what scrolls under it show through');
     assert.ok(name.endsWith('.fwtally.txt'));
     await page.close();
   });
@@ -405,16 +514,7 @@ describe(`the page in ${engine}`, () => {
   test('images dropped on the page are read like chosen ones', async () => {
     const page = await openPage();
     const file = image('dropped.bin', numberedMarkers(2));
-    await page.read((name, bytes) => {
-      const transfer = new DataTransfer();
-      transfer.items.add(new File([new Uint8Array(bytes)], name));
-      const zone = document.getElementById('drop-zone');
-      for (const type of ['dragenter', 'dragover', 'drop']) {
-        zone.dispatchEvent(new DragEvent(type, { dataTransfer: transfer, bubbles: true, cancelable: true }));
-      }
-    }, path.basename(file), Array.from(fs.readFileSync(file)));
-    await page.waitFor(() => document.querySelectorAll('#results tbody tr').length === 1 &&
-      document.body.dataset.busy === 'no');
+    await drop(page, [file]);
     await expectRow(page, 0, expectationFor(file));
     await page.close();
   });
