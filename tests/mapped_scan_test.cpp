@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cinttypes>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -98,17 +97,22 @@ std::vector<file_mapping> mappings_of(const struct stat& file) {
     std::ifstream maps("/proc/self/maps");
     std::string line;
     while (std::getline(maps, line)) {
-        std::uint64_t start = 0;
-        std::uint64_t end = 0;
-        std::uint64_t offset = 0;
-        unsigned major_number = 0;
-        unsigned minor_number = 0;
+        // start-end permissions offset major:minor inode [path]
+        std::istringstream fields(line);
+        std::string range;
+        std::string permissions;
+        std::string offset;
+        std::string device;
         std::uint64_t inode = 0;
-        if (std::sscanf(line.c_str(), "%" SCNx64 "-%" SCNx64 " %*s %" SCNx64 " %x:%x %" SCNu64, &start,
-                        &end, &offset, &major_number, &minor_number, &inode) == 6 &&
-            inode == file.st_ino && major_number == major(file.st_dev) &&
-            minor_number == minor(file.st_dev)) {
-            mappings.push_back({offset, end - start});
+        if (!(fields >> range >> permissions >> offset >> device >> inode) || inode != file.st_ino) {
+            continue;
+        }
+        const auto hex = [](const std::string& text) { return std::stoull(text, nullptr, 16); };
+        const std::size_t dash = range.find('-');
+        const std::size_t colon = device.find(':');
+        if (hex(device.substr(0, colon)) == major(file.st_dev) &&
+            hex(device.substr(colon + 1)) == minor(file.st_dev)) {
+            mappings.push_back({hex(offset), hex(range.substr(dash + 1)) - hex(range.substr(0, dash))});
         }
     }
     return mappings;
@@ -273,7 +277,7 @@ constexpr std::size_t probed_length = std::size_t{4} << 20;
 // in one write: where the page cache takes large writes in large pieces, only the
 // latter is held in huge pages.
 std::filesystem::path write_probed_image(const probe_case& test_case) {
-    const std::filesystem::path path =
+    std::filesystem::path path =
         test_case.folder / ("fwtally-probe-" + std::to_string(getpid()) + ".bin");
     const std::string image = image_with_markers(probed_length, {1000, probed_length - 1000});
     std::ofstream file(path, std::ios::binary);
