@@ -91,8 +91,23 @@ void PrintTo(const file_mapping& mapping, std::ostream* stream) {
     *stream << "{offset " << mapping.offset << ", length " << mapping.length << "}";
 }
 
+// An open file as /proc/self/maps names it: its device and inode, and its path.
+// On overlayfs the maps give the inode of the file beneath, so the path tells.
+struct mapped_file {
+    struct stat status {};
+    std::string path;
+};
+
+mapped_file mapped_file_of(std::FILE* file) {
+    mapped_file mapped;
+    EXPECT_EQ(fstat(fileno(file), &mapped.status), 0);
+    std::error_code error;
+    mapped.path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fileno(file)), error);
+    return mapped;
+}
+
 // The file's mappings in this process, as the kernel lists them.
-std::vector<file_mapping> mappings_of(const struct stat& file) {
+std::vector<file_mapping> mappings_of(const mapped_file& file) {
     std::vector<file_mapping> mappings;
     std::ifstream maps("/proc/self/maps");
     std::string line;
@@ -104,14 +119,18 @@ std::vector<file_mapping> mappings_of(const struct stat& file) {
         std::string offset;
         std::string device;
         std::uint64_t inode = 0;
-        if (!(fields >> range >> permissions >> offset >> device >> inode) || inode != file.st_ino) {
+        std::string path;
+        if (!(fields >> range >> permissions >> offset >> device >> inode)) {
             continue;
         }
+        std::getline(fields >> std::ws, path);
         const auto hex = [](const std::string& text) { return std::stoull(text, nullptr, 16); };
-        const std::size_t dash = range.find('-');
         const std::size_t colon = device.find(':');
-        if (hex(device.substr(0, colon)) == major(file.st_dev) &&
-            hex(device.substr(colon + 1)) == minor(file.st_dev)) {
+        const bool same_inode = inode == file.status.st_ino &&
+                                hex(device.substr(0, colon)) == major(file.status.st_dev) &&
+                                hex(device.substr(colon + 1)) == minor(file.status.st_dev);
+        if (same_inode || (!file.path.empty() && path == file.path)) {
+            const std::size_t dash = range.find('-');
             mappings.push_back({hex(offset), hex(range.substr(dash + 1)) - hex(range.substr(0, dash))});
         }
     }
@@ -120,7 +139,7 @@ std::vector<file_mapping> mappings_of(const struct stat& file) {
 
 // What was mapped of the image each time a line was printed.
 struct mapping_log {
-    struct stat image {};
+    mapped_file image;
     std::vector<std::vector<file_mapping>> at_each_line;
 };
 
@@ -133,8 +152,7 @@ struct logged_scan {
 // Scans `image` from its start as the driver does, noting the image's mappings at
 // each line and once the scan is over.
 logged_scan scan_logging_mappings(std::FILE* image, const read_settings& settings) {
-    mapping_log log;
-    EXPECT_EQ(fstat(fileno(image), &log.image), 0);
+    mapping_log log{mapped_file_of(image), {}};
     std::rewind(image);
     scan_window first_window;
     EXPECT_EQ(std::fread(first_window.data(), 1, first_window.size(), image), first_window.size());
