@@ -133,42 +133,6 @@ private:
     std::mt19937_64 random_;
 };
 
-struct scan_result {
-    std::string lines;
-    std::vector<found_version> versions;
-    bool operator==(const scan_result&) const = default;
-};
-
-void PrintTo(const scan_result& result, std::ostream* stream) {
-    *stream << ::testing::PrintToString(result.lines) << ", versions "
-            << ::testing::PrintToString(result.versions);
-}
-
-scan_result reference_result(std::string_view image) {
-    return {reference_report(image), reference_versions(image)};
-}
-
-std::string written_to(std::FILE* output) {
-    const long written = std::ftell(output);
-    std::string lines(static_cast<std::size_t>(written), '\0');
-    std::rewind(output);
-    EXPECT_EQ(std::fread(lines.data(), 1, lines.size(), output), lines.size());
-    return lines;
-}
-
-// What the scan prints and reports for `image` fed in blocks of `capacity`.
-scan_result scan_in_blocks(std::string_view image, std::size_t capacity, simd_level level,
-                           std::FILE* output) {
-    std::rewind(output);
-    report_writer writer{output};
-    scan_result result;
-    log_versions(writer, result.versions);
-    scan_in_memory(std::span(reinterpret_cast<const unsigned char*>(image.data()), image.size()),
-                   capacity, level, writer);
-    result.lines = written_to(output);
-    return result;
-}
-
 class Differential : public ::testing::TestWithParam<simd_level> {};
 
 TEST_P(Differential, ScannerAgreesWithTheReferenceModel) {

@@ -8,6 +8,7 @@
 
 #include "reference_scan.hpp"
 #include "scan_runs.hpp"
+#include "temporary_file.hpp"
 
 namespace fwtally::testing {
 namespace {
@@ -169,6 +170,8 @@ TEST_P(ScannerPlacement, PendingMarkerCarriedIntoAStrideWithoutUnderscores) {
     const simd_level level = GetParam();
     const std::string first = "x1.23_____";
     const std::string second = "x.abcd__Z";
+    const file_handle output = file_holding("");
+    ASSERT_TRUE(output);
     for (const std::size_t capacity :
          {std::size_t{256}, std::size_t{257}, std::size_t{300}, std::size_t{512}, std::size_t{513},
           default_block_capacity}) {
@@ -181,9 +184,9 @@ TEST_P(ScannerPlacement, PendingMarkerCarriedIntoAStrideWithoutUnderscores) {
                 image += second;
                 SCOPED_TRACE(::testing::Message() << "run ends at " << run_end << ", gap " << gap
                                                   << ", capacity " << capacity);
-                const scan_run run = scan_image(image, capacity, level);
-                EXPECT_EQ(run.output, report_lines({"1.23", "x.abcd"}));
-                EXPECT_EQ(offsets_of(run.versions),
+                const scan_result scanned = scan_in_blocks(image, capacity, level, output.get());
+                EXPECT_EQ(scanned.lines, report_lines({"1.23", "x.abcd"}));
+                EXPECT_EQ(offsets_of(scanned.versions),
                           (std::vector<std::uint64_t>{run_end + 2 - first.size(), second_offset}));
             }
         }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <initializer_list>
 #include <ostream>
 #include <string>
@@ -9,9 +10,11 @@
 #include <vector>
 
 #include "markers.hpp"
+#include "memory_scan.hpp"
 #include "reference_scan.hpp"
 #include "scanner.hpp"
 #include "simd_levels.hpp"
+#include "version_log.hpp"
 
 namespace fwtally {
 
@@ -42,5 +45,45 @@ inline std::string simd_level_test_name(const ::testing::TestParamInfo<simd_leve
 
 // Runs scan_markers over `image` (at least eight bytes) held in a temporary file.
 scan_run scan_image(std::string_view image, std::size_t block_capacity, simd_level level);
+
+// What a scan printed, and the versions its report writer was told of.
+struct scan_result {
+    std::string lines;
+    std::vector<found_version> versions;
+    bool operator==(const scan_result&) const = default;
+};
+
+inline void PrintTo(const scan_result& result, std::ostream* stream) {
+    *stream << ::testing::PrintToString(result.lines) << ", versions "
+            << ::testing::PrintToString(result.versions);
+}
+
+inline scan_result reference_result(std::string_view image) {
+    return {reference_report(image), reference_versions(image)};
+}
+
+// What was written to `output` from its start up to where it stands.
+inline std::string written_to(std::FILE* output) {
+    const long written = std::ftell(output);
+    std::string lines(static_cast<std::size_t>(written), '\0');
+    std::rewind(output);
+    EXPECT_EQ(std::fread(lines.data(), 1, lines.size(), output), lines.size());
+    return lines;
+}
+
+// What the scan prints and reports for `image` fed in blocks of `capacity`,
+// written to `output` from its start: one file serves many scans.
+inline scan_result scan_in_blocks(std::string_view image, std::size_t capacity, simd_level level,
+                                  std::FILE* output) {
+    std::rewind(output);
+    report_writer writer{output};
+    scan_result result;
+    log_versions(writer, result.versions);
+    scan_in_memory(std::span(reinterpret_cast<const unsigned char*>(image.data()), image.size()),
+                   capacity, level, writer);
+    result.lines = written_to(output);
+    return result;
+}
+
 
 }  // namespace fwtally::testing
