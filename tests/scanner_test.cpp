@@ -173,10 +173,9 @@ TEST_P(ScannerPlacement, PendingMarkerCarriedIntoAStrideWithoutUnderscores) {
     const file_handle output = file_holding("");
     ASSERT_TRUE(output);
     for (const std::size_t capacity :
-         {std::size_t{256}, std::size_t{257}, std::size_t{300}, std::size_t{512}, std::size_t{513},
-          default_block_capacity}) {
+         {std::size_t{256}, std::size_t{257}, std::size_t{300}, std::size_t{513}, default_block_capacity}) {
         for (const std::size_t gap : {std::size_t{250}, std::size_t{506}}) {
-            for (std::size_t run_end = first.size() - 1; run_end < 3 * 256 + 8; ++run_end) {
+            for (std::size_t run_end = first.size() - 1; run_end < 2 * 256 + 16; ++run_end) {
                 std::string image(run_end + 1 - first.size(), 'f');
                 image += first;
                 image += std::string(gap, 'f');
