@@ -22,7 +22,7 @@
   let scanner = null;      // the WebAssembly module, once loaded
   let labels = [];         // "CD-R" ... "DVD+R9", from the scanner's own table
   const rows = [];         // each image's row, in table order
-  let referenceIndex = 0;  // the row the others are compared with
+  let chosenReference = null;  // the row chosen under "Compare with", if any
   let queue = Promise.resolve();
   let pending = 0;
   let batchesChosen = 0;
@@ -104,7 +104,7 @@
     tableBody.append(element);
 
     const row = { element, name: file.name, referenceNote, versionCells, progress, statusText, outputCell,
-      versionsShown: 0 };
+      versionsShown: 0, exitStatus: null };
     rows.push(row);
     const option = document.createElement('option');
     option.value = String(rows.length - 1);
@@ -141,17 +141,37 @@
     return cell.dataset.offset === undefined ? null : cell.querySelector('.version-text').textContent;
   }
 
+  // Only what was read is compared. A row whose image could not be opened or was
+  // too short (statuses 2 and 3) holds nothing to compare; one whose reading
+  // stopped part-way, or goes on still, holds the versions found so far, and only
+  // a row read to its end (status 0) says that a version is not there.
+  function scanned(row) {
+    return row.exitStatus !== 2 && row.exitStatus !== 3;
+  }
+
+  function readToItsEnd(row) {
+    return row.exitStatus === 0;
+  }
+
+  function comparable(row, index) {
+    return scanned(row) && (readToItsEnd(row) || versionOf(row.versionCells[index]) !== null);
+  }
+
   // Marks each version that differs from the same medium's in the row compared
-  // with, where there are two rows or more. A version where that row has none
-  // differs, and so does none where it has one.
+  // with, where there are two rows or more: the one chosen, or else the first row
+  // read to its end. A version where that row has none differs, and so does none
+  // where it has one.
   function markChanges() {
-    const reference = rows.length >= 2 ? rows[referenceIndex] : null;
-    rows.forEach((row, rowIndex) => {
+    const reference = rows.length >= 2 ? chosenReference ?? rows.find(readToItsEnd) ?? null : null;
+    if (reference !== null) {
+      referenceChoice.value = String(rows.indexOf(reference));
+    }
+    rows.forEach((row) => {
       row.element.classList.toggle('reference', row === reference);
       row.referenceNote.textContent = row === reference ? ' (reference)' : '';
       row.versionCells.forEach((cell, index) => {
-        const changed = reference !== null && row !== reference &&
-          versionOf(cell) !== versionOf(reference.versionCells[index]);
+        const changed = reference !== null && row !== reference && comparable(row, index) &&
+          comparable(reference, index) && versionOf(cell) !== versionOf(reference.versionCells[index]);
         cell.toggleAttribute('data-changed', changed);
         if (changed) {
           cell.setAttribute('aria-describedby', 'changed-description');
@@ -257,6 +277,7 @@
       setStatus(row, 'Cancelled');
       return;
     }
+    row.exitStatus = status;
     row.element.dataset.exitStatus = String(status);
     if (status !== 0) {
       row.element.classList.add('failed');
@@ -298,7 +319,7 @@
     batchesCancelled = batchesChosen;
   });
   referenceChoice.addEventListener('change', () => {
-    referenceIndex = Number(referenceChoice.value);
+    chosenReference = rows[Number(referenceChoice.value)];
     markChanges();
   });
   dropZone.addEventListener('dragover', (event) => {

@@ -333,6 +333,26 @@ describe(`the page in ${engine}`, () => {
     await page.close();
   });
 
+  test('a row that could not be read is not compared, and the default reference is the first row read whole', async () => {
+    const page = await openPage();
+    const rows = [
+      image('too-short-to-read.bin', 'x1.0'),
+      image('rev-a.bin', 'x1.00____yx1.00____y'),
+      image('rev-b.bin', 'x1.00____yx1.01____yx2.00____y'),
+    ];
+    await choose(page, rows);
+    const shown = await rowsShown(page);
+    assert.deepEqual(shown.map((row) => row.exitStatus), [3, 0, 0]);
+    assert.deepEqual(shown.map((row) => ({ note: row.note, changed: row.changed.slice(0, 3) })), [
+      { note: '', changed: [false, false, false] },
+      { note: ' (reference)', changed: [false, false, false] },
+      { note: '', changed: [false, true, true] },
+    ]);
+    assert.equal(await page.read(() => document.getElementById('reference').value), '1',
+      'Compare with does not show the reference in use');
+    await page.close();
+  });
+
   test('an empty version and no version differ, and an empty cell that differs says so in words', async () => {
     const page = await openPage();
     // "_.abcd__Z" gives a CD-R version that is empty: "CD-R version: " and nothing more.
@@ -471,8 +491,11 @@ describe(`the page in ${engine}`, () => {
     await page.close();
   });
 
-  test('a file that changes while it is read keeps the versions found and shows the error', async () => {
+  test('a file that changes while it is read keeps the versions found, shows the error and is compared on what it found', async () => {
     const page = await openPage();
+    // The reference: the same first three versions, and a fourth.
+    const whole = image('whole.bin', numberedMarkers(4) + 'Q');
+    await choose(page, [whole]);
     const file = sparseImage('changing.bin', gibibyte, numberedMarkers(3) + 'Q', 'tail');
     // Written a day ago, as an image is chosen long after it was written: WebKit
     // tells a changed file by its modification time, to the second.
@@ -485,10 +508,13 @@ describe(`the page in ${engine}`, () => {
     fs.truncateSync(file, gibibyte / 2);
     await page.waitFor(() => document.body.dataset.busy === 'no');
     const versions = referenceVersions(Buffer.from(numberedMarkers(3) + 'Q'));
-    const [row] = await rowsShown(page);
+    const [reference, row] = await rowsShown(page);
     checkRow(row, { name: 'changing.bin', versions, status: 4, statusText: readErrorMessage });
+    // Not read to its end, it does not say that the fourth version is missing.
+    assert.equal(reference.note, ' (reference)');
+    assert.deepEqual(row.changed, padded([], false), 'a version the read never reached is marked');
     // What fwtally prints when the read fails there: the lines so far and the message.
-    assert.deepEqual(await page.download(`${rowSelector(0)} .output a`),
+    assert.deepEqual(await page.download(`${rowSelector(1)} .output a`),
       Buffer.concat([reportLines(versions), Buffer.from(readErrorMessage + '\n')]));
     await page.close();
   });
