@@ -124,6 +124,14 @@ EMSCRIPTEN_KEEPALIVE int fwtally_end(bool read_error) {
     return static_cast<int>(status);
 }
 
+// Ends an image that could not be opened at all, as fwtally would: its message
+// alone, and its status.
+EMSCRIPTEN_KEEPALIVE int fwtally_cannot_open() {
+    fwtally_begin();
+    std::fputs(cannot_open_text, current.output);
+    return static_cast<int>(exit_status::cannot_open);
+}
+
 // The versions found so far, in order: their bytes, as many as
 // fwtally_version_length tells, and the image offset of each one's marker. The
 // offset comes as a double, exact up to 2^53 bytes, since JavaScript numbers are.

@@ -1,14 +1,16 @@
-// Reads each chosen image in blocks, feeds the blocks to the scanner compiled to
-// WebAssembly, and shows each image's versions in a row of the table, with the
-// offset of each version's marker. An image is never held whole: one block at a
-// time goes through, so a many-GiB image needs no more memory than a small one,
-// and reading stops once the seventh line is out. With two or more rows, each
+// Streams each chosen image, or each member of a chosen ZIP archive, through the
+// scanner compiled to WebAssembly, and shows each one's versions in a row of the
+// table, with the offset of each version's marker. An image is never held whole:
+// the bytes go through as the browser hands them over, so a many-GiB image needs
+// no more memory than a small one, and reading stops once the seventh line is
+// out. Folders are read file by file, in path order. With two or more rows, each
 // version that differs from the row compared with is marked, and the whole table
 // can be kept as CSV.
 'use strict';
 
 (() => {
   const input = document.getElementById('images');
+  const folderInput = document.getElementById('folder');
   const dropZone = document.getElementById('drop-zone');
   const cancelButton = document.getElementById('cancel');
   const state = document.getElementById('state');
@@ -18,6 +20,7 @@
   const csvLink = document.getElementById('csv');
 
   const readErrorMessage = 'Error reading Firmware';
+  const cannotOpenMessage = 'Cannot open Firmware file';
 
   let scanner = null;      // the WebAssembly module, once loaded
   let labels = [];         // "CD-R" ... "DVD+R9", from the scanner's own table
@@ -68,18 +71,19 @@
     });
   }
 
-  function newRow(file) {
+  // A row for `name`, at the end of the table or in place of the row `replaced`.
+  function newRow(name, replaced = null) {
     const element = document.createElement('tr');
-    const name = document.createElement('th');
-    name.scope = 'row';
-    name.className = 'file-name';
+    const nameCell = document.createElement('th');
+    nameCell.scope = 'row';
+    nameCell.className = 'file-name';
     const nameText = document.createElement('span');
     nameText.className = 'name';
-    nameText.textContent = file.name;
+    nameText.textContent = name;
     const referenceNote = document.createElement('span');
     referenceNote.className = 'reference-note';
-    name.append(nameText, referenceNote);
-    element.append(name);
+    nameCell.append(nameText, referenceNote);
+    element.append(nameCell);
     const versionCells = labels.map((label) => {
       const cell = document.createElement('td');
       cell.className = 'version';
@@ -90,9 +94,9 @@
     const statusCell = document.createElement('td');
     statusCell.className = 'status';
     const progress = document.createElement('progress');
-    progress.max = Math.max(file.size, 1);
+    progress.max = 1;
     progress.value = 0;
-    progress.setAttribute('aria-label', 'Reading ' + file.name);
+    progress.setAttribute('aria-label', 'Reading ' + name);
     const statusText = document.createElement('span');
     statusText.className = 'status-text';
     statusText.textContent = 'Waiting';
@@ -101,16 +105,22 @@
     const outputCell = document.createElement('td');
     outputCell.className = 'output';
     element.append(outputCell);
-    tableBody.append(element);
 
-    const row = { element, name: file.name, referenceNote, versionCells, progress, statusText, outputCell,
+    const row = { element, name, referenceNote, versionCells, progress, statusText, outputCell,
       versionsShown: 0, exitStatus: null };
-    rows.push(row);
-    const option = document.createElement('option');
-    option.value = String(rows.length - 1);
-    option.textContent = rows.length + ': ' + file.name;
-    referenceChoice.append(option);
+    if (replaced === null) {
+      tableBody.append(element);
+      rows.push(row);
+    } else {
+      replaced.element.before(element);
+      rows.splice(rows.indexOf(replaced), 0, row);
+    }
     return row;
+  }
+
+  function removeRow(row) {
+    row.element.remove();
+    rows.splice(rows.indexOf(row), 1);
   }
 
   // Shows the versions the scanner has found that the row does not show yet.
@@ -162,7 +172,18 @@
   // read to its end. A version where that row has none differs, and so does none
   // where it has one.
   function markChanges() {
-    const reference = rows.length >= 2 ? chosenReference ?? rows.find(readToItsEnd) ?? null : null;
+    const chosen = rows.includes(chosenReference) ? chosenReference : null;
+    const reference = rows.length >= 2 ? chosen ?? rows.find(readToItsEnd) ?? null : null;
+    if (referenceChoice.options.length !== rows.length ||
+        rows.some((row, index) => referenceChoice.options[index].dataset.name !== row.name)) {
+      referenceChoice.replaceChildren(...rows.map((row, index) => {
+        const option = document.createElement('option');
+        option.value = String(index);
+        option.dataset.name = row.name;
+        option.textContent = index + 1 + ': ' + row.name;
+        return option;
+      }));
+    }
     if (reference !== null) {
       referenceChoice.value = String(rows.indexOf(reference));
     }
@@ -221,56 +242,65 @@
   function offerDownload(row, output) {
     const link = document.createElement('a');
     link.href = URL.createObjectURL(new Blob([output], { type: 'application/octet-stream' }));
-    link.download = row.name + '.fwtally.txt';
+    link.download = row.name.replaceAll('/', '_') + '.fwtally.txt';
     link.textContent = 'Download';
     link.setAttribute('aria-label', 'Download the fwtally output for ' + row.name);
     row.outputCell.append(link);
   }
 
-  // Reads `file` block by block into the scanner; answers fwtally's exit status,
-  // or null when cancelled. Each block is a slice of the file, read on its own, so
-  // no more than one block is held at a time, and a browser refuses to read a
-  // slice of a file that has changed since it was chosen.
-  async function scanFile(file, row, batch) {
+  // Feeds the stream's bytes to the scanner as they arrive, in pieces of at most
+  // one input block; answers fwtally's exit status, or null when cancelled. A
+  // stream that errors, or gives other than `length` bytes where that is known,
+  // is a read error, with the versions found before it kept; `progress` hears
+  // how far the read has come. Answers the error too, if any.
+  async function scanStream(stream, row, batch, { length = null, progress = () => {} } = {}) {
     const capacity = scanner._fwtally_block_capacity();
     const inputBlock = scanner._fwtally_input_block();
-    let offset = 0;
-    let readError = false;
+    const reader = stream.getReader();
+    let bytesRead = 0;
+    let readError = null;
     let seventhLine = false;
     scanner._fwtally_begin();
-    while (offset < file.size && !seventhLine) {
+    while (!seventhLine) {
       if (batch <= batchesCancelled) {
-        return null;
+        reader.cancel().catch(() => {});
+        return { status: null };
       }
-      let block;
+      let chunk;
       try {
-        block = new Uint8Array(await file.slice(offset, offset + capacity).arrayBuffer());
+        chunk = await reader.read();
       } catch (error) {
-        readError = true;
+        readError = error;
         break;
       }
-      if (block.length !== Math.min(capacity, file.size - offset)) {
-        // A slice of an unchanged file holds exactly the bytes asked for. A file
-        // that has lost bytes since it was chosen was not read whole: that is a
-        // failed read, never a success.
-        readError = true;
+      if (chunk.done) {
         break;
       }
-      scanner.HEAPU8.set(block, inputBlock);
-      seventhLine = scanner._fwtally_feed(block.length);
-      offset += block.length;
-      row.progress.value = offset;
-      row.element.dataset.bytesRead = String(offset);
+      const bytes = chunk.value;
+      for (let at = 0; at < bytes.length && !seventhLine; at += capacity) {
+        const piece = bytes.subarray(at, at + capacity);
+        scanner.HEAPU8.set(piece, inputBlock);
+        seventhLine = scanner._fwtally_feed(piece.length);
+      }
+      bytesRead += bytes.length;
+      row.element.dataset.bytesRead = String(bytesRead);
+      progress(bytesRead);
       showNewVersions(row);
     }
-    const status = scanner._fwtally_end(readError);
+    if (seventhLine) {
+      reader.cancel().catch(() => {});
+    } else if (readError === null && length !== null && bytesRead !== length) {
+      // A file that has lost or gained bytes since it was chosen was not read as
+      // it was: that is a failed read, never a success.
+      readError = new Error('the file changed while it was read');
+    }
+    const status = scanner._fwtally_end(readError !== null);
     showNewVersions(row);
-    return status;
+    return { status, error: readError };
   }
 
-  async function scanOne(file, row, batch) {
-    setStatus(row, 'Reading');
-    const status = await scanFile(file, row, batch);
+  // Ends the row with fwtally's status, its message and the reason, if any.
+  function finishRow(row, status, reason = null) {
     row.progress.remove();
     if (status === null) {
       row.element.classList.add('cancelled');
@@ -279,13 +309,99 @@
     }
     row.exitStatus = status;
     row.element.dataset.exitStatus = String(status);
-    if (status !== 0) {
+    const because = reason === null ? '' : ': ' + reason;
+    if (status === 2) {
       row.element.classList.add('failed');
-      setStatus(row, readErrorMessage);
+      setStatus(row, cannotOpenMessage + because);
+    } else if (status !== 0) {
+      row.element.classList.add('failed');
+      setStatus(row, readErrorMessage + because);
     } else {
       setStatus(row, row.versionsShown === 0 ? 'No version markers' : 'Done');
     }
     offerDownload(row, currentOutput());
+  }
+
+  function cannotOpen(row, reason) {
+    finishRow(row, scanner._fwtally_cannot_open(), reason);
+  }
+
+  // The bar moves with the bytes taken from the file, which for a deflated
+  // member are its compressed ones: the only count an archive cannot lie about.
+  function showProgress(row, total) {
+    row.progress.max = Math.max(total, 1);
+    return (done) => {
+      row.progress.value = done;
+    };
+  }
+
+  async function scanMembers(archive, archiveRow, batch) {
+    const memberRows = archive.members.map((member) => [member, newRow(archiveRow.name + '/' + member.path, archiveRow)]);
+    if (memberRows.length === 0) {
+      archiveRow.progress.remove();
+      setStatus(archiveRow, 'No files in this archive');
+      return;
+    }
+    removeRow(archiveRow);
+    // The archive counted as one; the last member's end is counted as its end.
+    pending += memberRows.length - 1;
+    updateState();
+    for (const [index, [member, row]] of memberRows.entries()) {
+      if (index > 0) {
+        --pending;
+        updateState();
+      }
+      if (batch <= batchesCancelled) {
+        finishRow(row, null);
+        continue;
+      }
+      setStatus(row, 'Reading');
+      let stream;
+      try {
+        let compressedBytes = 0;
+        const progress = showProgress(row, member.compressedSize);
+        stream = await archive.read(member, (count) => progress(compressedBytes += count));
+      } catch (error) {
+        if (!(error instanceof fwtallyZip.ArchiveProblem)) {
+          throw error;
+        }
+        cannotOpen(row, error.message);
+        continue;
+      }
+      const { status, error } = await scanStream(stream, row, batch);
+      // Inflating damaged bytes throws a TypeError; a failed read of the file, a
+      // DOMException, says no more than the plain message does.
+      const reason = error instanceof fwtallyZip.ArchiveProblem ? error.message
+        : error instanceof TypeError ? 'the member\'s deflated bytes are damaged' : null;
+      finishRow(row, status, reason);
+    }
+  }
+
+  async function scanOne(source, row, batch) {
+    if (batch <= batchesCancelled) {
+      finishRow(row, null);
+      return;
+    }
+    setStatus(row, 'Reading');
+    if (source.problem) {
+      cannotOpen(row, source.problem);
+      return;
+    }
+    const { file } = source;
+    let archive = null;
+    try {
+      archive = await fwtallyZip.open(file);
+    } catch {
+      // Unreadable where an archive's table would be: read it as an image, which
+      // meets the same error and says so.
+    }
+    if (archive !== null) {
+      await scanMembers(archive, row, batch);
+      return;
+    }
+    const { status } = await scanStream(file.stream(), row, batch,
+      { length: file.size, progress: showProgress(row, file.size) });
+    finishRow(row, status);
   }
 
   function updateState() {
@@ -294,26 +410,76 @@
     document.body.dataset.busy = pending === 0 ? 'no' : 'yes';
   }
 
-  function scanFiles(files) {
-    if (files.length === 0) {
+  // `sources` are { name, file }, or { name, problem } for what could not be
+  // opened, in the order their rows take.
+  function scanSources(sources) {
+    if (sources.length === 0) {
       return;
     }
     const batch = ++batchesChosen;
-    const chosen = Array.from(files, (file) => [file, newRow(file)]);
+    const chosen = sources.map((source) => [source, newRow(source.name)]);
     refreshComparison();
     pending += chosen.length;
     updateState();
-    for (const [file, row] of chosen) {
-      queue = queue.then(() => scanOne(file, row, batch)).finally(() => {
+    for (const [source, row] of chosen) {
+      queue = queue.then(() => scanOne(source, row, batch)).finally(() => {
         --pending;
         updateState();
       });
     }
   }
 
+  // Path order: by each folder's name, then the name within it, as a listing
+  // sorted folder by folder would give them.
+  function inPathOrder(sources) {
+    const parts = (source) => source.name.split('/');
+    return sources.sort((one, other) => {
+      const [a, b] = [parts(one), parts(other)];
+      for (let index = 0; index < Math.min(a.length, b.length); ++index) {
+        if (a[index] !== b[index]) {
+          return a[index] < b[index] ? -1 : 1;
+        }
+      }
+      return a.length - b.length;
+    });
+  }
+
+  // Every file under a dropped entry, named by its path from the dropped folder,
+  // the folder's own name first.
+  async function filesUnder(entry) {
+    const name = entry.fullPath.replace(/^\//, '');
+    if (entry.isFile) {
+      return new Promise((resolve) => {
+        entry.file((file) => resolve([{ name, file }]), () => resolve([{ name, problem: 'it cannot be read' }]));
+      });
+    }
+    const children = [];
+    const reader = entry.createReader();
+    // Each call gives the next part of the listing, and an empty one at its end.
+    for (;;) {
+      const part = await new Promise((resolve) => reader.readEntries(resolve, () => resolve(null)));
+      if (part === null) {
+        return [{ name: name + '/', problem: 'the folder cannot be listed' }];
+      }
+      if (part.length === 0) {
+        break;
+      }
+      children.push(...part);
+    }
+    const files = [];
+    for (const child of children) {
+      files.push(...await filesUnder(child));
+    }
+    return inPathOrder(files);
+  }
+
   input.addEventListener('change', () => {
-    scanFiles(input.files);
+    scanSources(Array.from(input.files, (file) => ({ name: file.name, file })));
     input.value = '';  // so that choosing the same file again scans it again
+  });
+  folderInput.addEventListener('change', () => {
+    scanSources(inPathOrder(Array.from(folderInput.files, (file) => ({ name: file.webkitRelativePath || file.name, file }))));
+    folderInput.value = '';
   });
   cancelButton.addEventListener('click', () => {
     batchesCancelled = batchesChosen;
@@ -330,13 +496,22 @@
   dropZone.addEventListener('drop', (event) => {
     event.preventDefault();
     dropZone.classList.remove('dragging');
-    scanFiles(event.dataTransfer.files);
+    // Entries must be taken while the drop is handled; a dropped folder comes as
+    // an entry only. Files and folders keep the order they were dropped in.
+    const dropped = Array.from(event.dataTransfer.items).filter((item) => item.kind === 'file').map((item) => {
+      const entry = item.webkitGetAsEntry?.() ?? null;
+      return entry?.isDirectory ? entry : item.getAsFile();
+    });
+    Promise.all(dropped.map((item) => (item instanceof File ? [{ name: item.name, file: item }] : filesUnder(item))))
+      .then((lists) => scanSources(lists.flat()));
   });
 
   input.disabled = true;
+  folderInput.disabled = true;
   loadScanner().then(() => {
     refreshComparison();
     input.disabled = false;
+    folderInput.disabled = false;
     document.body.dataset.ready = 'yes';
   });
 })();

@@ -1,0 +1,366 @@
+// Opens ZIP archives member by member, straight from the file as the browser
+// hands it over: the table of contents is read, then each member's bytes are
+// streamed as they are asked for, inflated by the browser's own
+// DecompressionStream and checked against their CRC-32 and size as they arrive.
+// Nothing is unpacked anywhere, and neither an archive nor a member is held
+// whole.
+//
+//   const archive = await fwtallyZip.open(file)   // null: not an archive
+//   archive.members       // { path, compressedSize, problem }, folders left out
+//   archive.read(member, onCompressedBytes)
+//                         // a ReadableStream of the member's bytes; throws
+//                         // ArchiveProblem where the member cannot be opened
+//
+// A stream that ends early, inflates to bytes other than those recorded, or
+// holds more bytes than its entry says errors with an ArchiveProblem. A hostile
+// archive costs no more than an honest one of its size: no count or length read
+// from it decides how much is held at once.
+'use strict';
+
+const fwtallyZip = (() => {
+  class ArchiveProblem extends Error {}
+
+  const signatures = {
+    localHeader: 0x04034b50,
+    centralHeader: 0x02014b50,
+    end: 0x06054b50,
+    zip64End: 0x06064b50,
+    zip64Locator: 0x07064b50,
+  };
+  const endLength = 22;
+  const localHeaderLength = 30;
+  const centralHeaderLength = 46;
+  const longestComment = 0xffff;
+  // A larger table of contents, some million members, is refused rather than
+  // held: its size is the archive's own word.
+  const longestCentralDirectory = 64 * 2 ** 20;
+  // Deflate makes at most 1032 bytes of one; an entry that claims more cannot
+  // be a deflated member as it says.
+  const deflateLimit = 1032;
+
+  const crcTable = new Uint32Array(256);
+  for (let byte = 0; byte < 256; ++byte) {
+    let value = byte;
+    for (let bit = 0; bit < 8; ++bit) {
+      value = value & 1 ? 0xedb88320 ^ (value >>> 1) : value >>> 1;
+    }
+    crcTable[byte] = value;
+  }
+
+  // The running CRC-32 (ISO-HDLC, as ZIP keeps it), before its final inversion.
+  function updateCrc(crc, bytes) {
+    let value = crc;
+    for (let index = 0; index < bytes.length; ++index) {
+      value = crcTable[(value ^ bytes[index]) & 0xff] ^ (value >>> 8);
+    }
+    return value;
+  }
+
+  async function bytesAt(file, start, length) {
+    const end = Math.min(file.size, start + length);
+    if (start >= end) {
+      return new DataView(new ArrayBuffer(0));
+    }
+    return new DataView(await file.slice(start, end).arrayBuffer());
+  }
+
+  const u16 = (view, at) => view.getUint16(at, true);
+  const u32 = (view, at) => view.getUint32(at, true);
+  // Exact up to 2^53; larger counts only ever compare as too large.
+  const u64 = (view, at) => Number(view.getBigUint64(at, true));
+
+  // Names are UTF-8 where the entry says so (bit 11) or where they read as it;
+  // otherwise each byte is taken as Latin-1.
+  function nameOf(view, at, length) {
+    const bytes = new Uint8Array(view.buffer, view.byteOffset + at, length);
+    try {
+      return new TextDecoder('utf-8', { fatal: true }).decode(bytes);
+    } catch {
+      return new TextDecoder('latin1').decode(bytes);
+    }
+  }
+
+  // The Zip64 extra field carries, in this order, each of the four values whose
+  // ordinary field holds its largest number.
+  function applyZip64(view, extraStart, extraLength, fields) {
+    const wanted = Object.entries(fields).filter(([, value]) => value.wide);
+    for (let at = extraStart; at + 4 <= extraStart + extraLength;) {
+      const id = u16(view, at);
+      const length = u16(view, at + 2);
+      if (id === 0x0001) {
+        let field = at + 4;
+        for (const [, value] of wanted) {
+          const width = value.bytes;
+          if (field + width > at + 4 + length) {
+            throw new ArchiveProblem('its Zip64 record is cut short');
+          }
+          value.value = width === 8 ? u64(view, field) : u32(view, field);
+          field += width;
+        }
+        return;
+      }
+      at += 4 + length;
+    }
+    if (wanted.length > 0) {
+      throw new ArchiveProblem('its Zip64 record is missing');
+    }
+  }
+
+  function wideField(value, largest, bytes = 8) {
+    return { value, wide: value === largest, bytes };
+  }
+
+  // The end record, found from the file's end back over any comment: the last
+  // signature whose comment runs exactly to the end of the file.
+  async function findEnd(file) {
+    const tailLength = Math.min(file.size, endLength + longestComment);
+    const tailStart = file.size - tailLength;
+    const tail = await bytesAt(file, tailStart, tailLength);
+    for (let at = tailLength - endLength; at >= 0; --at) {
+      if (u32(tail, at) === signatures.end && at + endLength + u16(tail, at + 20) === tailLength) {
+        return { at: tailStart + at, view: new DataView(tail.buffer, at, endLength) };
+      }
+    }
+    return null;
+  }
+
+  // Where the table of contents lies and how long it is, from the end record or,
+  // where that says so, from the Zip64 end record it points to.
+  async function centralDirectoryPlace(file, end) {
+    let size = u32(end.view, 12);
+    let start = u32(end.view, 16);
+    let limit = end.at;
+    const locator = await bytesAt(file, end.at - 20, 20);
+    if (end.at >= 20 && u32(locator, 0) === signatures.zip64Locator) {
+      const recordAt = u64(locator, 8);
+      const record = await bytesAt(file, recordAt, 56);
+      if (record.byteLength < 56 || u32(record, 0) !== signatures.zip64End || recordAt + 56 > end.at - 20) {
+        throw new ArchiveProblem('its Zip64 end record is missing');
+      }
+      size = u64(record, 40);
+      start = u64(record, 48);
+      limit = recordAt;
+    }
+    if (start + size > limit) {
+      throw new ArchiveProblem('its table of contents runs past the end of the file');
+    }
+    if (size > longestCentralDirectory) {
+      throw new ArchiveProblem('its table of contents is too large');
+    }
+    return { start, size };
+  }
+
+  function memberProblem(entry, dataLimit) {
+    if (entry.flags & 0x0001) {
+      return 'the member is encrypted';
+    }
+    if (entry.method !== 0 && entry.method !== 8) {
+      return `compression method ${entry.method} is not supported`;
+    }
+    if (entry.headerOffset + localHeaderLength > dataLimit) {
+      return 'the member lies past the end of the archive';
+    }
+    if (entry.method === 0 && entry.compressedSize !== entry.size) {
+      return 'the member\'s stored size and length differ';
+    }
+    if (entry.method === 8 && entry.size > deflateLimit * entry.compressedSize + 1024) {
+      return 'the member claims more bytes than it can hold';
+    }
+    return null;
+  }
+
+  // Every member from the table of contents, in its order.
+  async function listFromCentralDirectory(file, end) {
+    const place = await centralDirectoryPlace(file, end);
+    const view = await bytesAt(file, place.start, place.size);
+    const entries = [];
+    for (let at = 0; at < place.size;) {
+      if (at + centralHeaderLength > place.size || u32(view, at) !== signatures.centralHeader) {
+        throw new ArchiveProblem('its table of contents is damaged');
+      }
+      const nameLength = u16(view, at + 28);
+      const extraLength = u16(view, at + 30);
+      const next = at + centralHeaderLength + nameLength + extraLength + u16(view, at + 32);
+      if (next > place.size) {
+        throw new ArchiveProblem('its table of contents is damaged');
+      }
+      const fields = {
+        size: wideField(u32(view, at + 24), 0xffffffff),
+        compressedSize: wideField(u32(view, at + 20), 0xffffffff),
+        headerOffset: wideField(u32(view, at + 42), 0xffffffff),
+        disk: wideField(u16(view, at + 34), 0xffff, 4),
+      };
+      applyZip64(view, at + centralHeaderLength + nameLength, extraLength, fields);
+      entries.push({
+        path: nameOf(view, at + centralHeaderLength, nameLength),
+        flags: u16(view, at + 8),
+        method: u16(view, at + 10),
+        crc: u32(view, at + 16),
+        compressedSize: fields.compressedSize.value,
+        size: fields.size.value,
+        headerOffset: fields.headerOffset.value,
+      });
+      at = next;
+    }
+    // Members whose bytes overlap, the makings of a zip bomb, are not read.
+    const byPlace = [...entries].sort((one, other) => one.headerOffset - other.headerOffset);
+    let reach = null;
+    for (const entry of byPlace) {
+      if (reach !== null && entry.headerOffset < reach.end) {
+        entry.overlaps = true;
+        reach.entry.overlaps = true;
+      }
+      const end = entry.headerOffset + localHeaderLength + entry.compressedSize;
+      if (reach === null || end > reach.end) {
+        reach = { entry, end };
+      }
+    }
+    return entries.map((entry) => ({
+      ...entry,
+      dataLimit: place.start,
+      problem: entry.overlaps ? 'the member overlaps another' : memberProblem(entry, place.start),
+    }));
+  }
+
+  // A local header's fields, or null where there is none at `at`.
+  async function localHeader(file, at) {
+    const head = await bytesAt(file, at, localHeaderLength);
+    if (head.byteLength < localHeaderLength || u32(head, 0) !== signatures.localHeader) {
+      return null;
+    }
+    const nameLength = u16(head, 26);
+    const extraLength = u16(head, 28);
+    const rest = await bytesAt(file, at + localHeaderLength, nameLength + extraLength);
+    if (rest.byteLength < nameLength + extraLength) {
+      return null;
+    }
+    return { head, rest, nameLength, extraLength, dataStart: at + localHeaderLength + nameLength + extraLength };
+  }
+
+  function plausibleName(path) {
+    return path.length > 0 && !/[\u0000-\u001f\u007f\ufffd]/.test(path);
+  }
+
+  // Where the table of contents is lost, as in an archive cut short, the members
+  // are found one after another from the start, as far as their headers tell
+  // their lengths. The first header must look like one, or the file is no
+  // archive at all.
+  async function listFromLocalHeaders(file) {
+    const entries = [];
+    for (let at = 0; at < file.size;) {
+      const header = await localHeader(file, at);
+      if (header === null) {
+        break;
+      }
+      const { head, rest, nameLength, extraLength } = header;
+      const path = nameOf(rest, 0, nameLength);
+      if (entries.length === 0 && (!plausibleName(path) || (u16(head, 4) & 0xff) > 63)) {
+        return null;
+      }
+      const fields = {
+        size: wideField(u32(head, 22), 0xffffffff),
+        compressedSize: wideField(u32(head, 18), 0xffffffff),
+      };
+      const entry = {
+        path,
+        flags: u16(head, 6),
+        method: u16(head, 8),
+        crc: u32(head, 14),
+        headerOffset: at,
+        dataLimit: file.size,
+      };
+      try {
+        applyZip64(rest, nameLength, extraLength, fields);
+      } catch (problem) {
+        entries.push({ ...entry, compressedSize: 0, size: 0, problem: problem.message });
+        break;
+      }
+      Object.assign(entry, { compressedSize: fields.compressedSize.value, size: fields.size.value });
+      if (entry.flags & 0x0008) {
+        // Its lengths follow its bytes, and only the lost table says where.
+        entries.push({ ...entry, problem: 'the archive\'s table of contents is missing' });
+        break;
+      }
+      entries.push({ ...entry, problem: memberProblem(entry, file.size) });
+      at = header.dataStart + entry.compressedSize;
+    }
+    return entries.length > 0 ? entries : null;
+  }
+
+  // The member's stored bytes, then inflated where they were deflated, then
+  // checked: each chunk passes on once counted into the CRC-32 and the length.
+  function read(file, entry, header, onCompressedBytes) {
+    const dataEnd = Math.min(header.dataStart + entry.compressedSize, entry.dataLimit);
+    const counting = new TransformStream({
+      transform(chunk, controller) {
+        onCompressedBytes(chunk.length);
+        controller.enqueue(chunk);
+      },
+    });
+    let bytes = file.slice(header.dataStart, dataEnd).stream().pipeThrough(counting);
+    if (entry.method === 8) {
+      bytes = bytes.pipeThrough(new DecompressionStream('deflate-raw'));
+    }
+    let crc = 0xffffffff;
+    let length = 0;
+    const checking = new TransformStream({
+      transform(chunk, controller) {
+        length += chunk.length;
+        if (length > entry.size) {
+          throw new ArchiveProblem('the member holds more bytes than its entry says');
+        }
+        crc = updateCrc(crc, chunk);
+        controller.enqueue(chunk);
+      },
+      flush() {
+        if (length < entry.size) {
+          throw new ArchiveProblem('the member ends early');
+        }
+        if (((crc ^ 0xffffffff) >>> 0) !== entry.crc) {
+          throw new ArchiveProblem('the member\'s CRC-32 does not match');
+        }
+      },
+    });
+    return bytes.pipeThrough(checking);
+  }
+
+  async function open(file) {
+    if (file.size < 4) {
+      return null;
+    }
+    const start = u32(await bytesAt(file, 0, 4), 0);
+    if (start !== signatures.localHeader && start !== signatures.end) {
+      return null;
+    }
+    let entries = null;
+    const end = await findEnd(file);
+    if (end !== null) {
+      try {
+        entries = await listFromCentralDirectory(file, end);
+      } catch (problem) {
+        if (!(problem instanceof ArchiveProblem)) {
+          throw problem;
+        }
+      }
+    }
+    entries ??= await listFromLocalHeaders(file);
+    if (entries === null) {
+      return null;
+    }
+    return {
+      members: entries.filter((entry) => !entry.path.endsWith('/')),
+      async read(entry, onCompressedBytes) {
+        if (entry.problem !== null) {
+          throw new ArchiveProblem(entry.problem);
+        }
+        const header = await localHeader(file, entry.headerOffset);
+        if (header === null) {
+          throw new ArchiveProblem('the member\'s header is missing');
+        }
+        return read(file, entry, header, onCompressedBytes);
+      },
+    };
+  }
+
+  return { open, ArchiveProblem };
+})();
