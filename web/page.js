@@ -369,11 +369,8 @@
         continue;
       }
       const { status, error } = await scanStream(stream, row, batch);
-      // Inflating damaged bytes throws a TypeError; a failed read of the file, a
-      // DOMException, says no more than the plain message does.
-      const reason = error instanceof fwtallyZip.ArchiveProblem ? error.message
-        : error instanceof TypeError ? 'the member\'s deflated bytes are damaged' : null;
-      finishRow(row, status, reason);
+      // A failed read of the file itself says no more than the plain message does.
+      finishRow(row, status, error instanceof fwtallyZip.ArchiveProblem ? error.message : null);
     }
   }
 

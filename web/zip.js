@@ -12,7 +12,8 @@
 //                         // ArchiveProblem where the member cannot be opened
 //
 // A stream that ends early, inflates to bytes other than those recorded, or
-// holds more bytes than its entry says errors with an ArchiveProblem. A hostile
+// holds more bytes than its entry says errors with an ArchiveProblem that says
+// which. A hostile
 // archive costs no more than an honest one of its size: no count or length read
 // from it decides how much is held at once.
 'use strict';
@@ -287,41 +288,75 @@ const fwtallyZip = (() => {
     return entries.length > 0 ? entries : null;
   }
 
-  // The member's stored bytes, then inflated where they were deflated, then
-  // checked: each chunk passes on once counted into the CRC-32 and the length.
+  // The member's bytes: stored, or inflated as they arrive, and each piece
+  // counted into the CRC-32 and the length before it is handed on. A problem
+  // found is thrown only when the pieces before it have been taken, so that what
+  // was read before it is scanned before it, whatever the browser buffers.
   function read(file, entry, header, onCompressedBytes) {
-    const dataEnd = Math.min(header.dataStart + entry.compressedSize, entry.dataLimit);
+    const dataEnd = header.dataStart + entry.compressedSize;
+    const cutShort = dataEnd > Math.min(file.size, entry.dataLimit);
     const counting = new TransformStream({
       transform(chunk, controller) {
         onCompressedBytes(chunk.length);
         controller.enqueue(chunk);
       },
     });
-    let bytes = file.slice(header.dataStart, dataEnd).stream().pipeThrough(counting);
+    let source = file.slice(header.dataStart, Math.min(dataEnd, entry.dataLimit)).stream().pipeThrough(counting);
     if (entry.method === 8) {
-      bytes = bytes.pipeThrough(new DecompressionStream('deflate-raw'));
+      source = source.pipeThrough(new DecompressionStream('deflate-raw'));
     }
+    const reader = source.getReader();
     let crc = 0xffffffff;
     let length = 0;
-    const checking = new TransformStream({
-      transform(chunk, controller) {
-        length += chunk.length;
-        if (length > entry.size) {
-          throw new ArchiveProblem('the member holds more bytes than its entry says');
+    let tooLong = false;
+    const problem = (reason) => {
+      reader.cancel().catch(() => {});
+      return new ArchiveProblem(reason);
+    };
+    return new ReadableStream({
+      async pull(controller) {
+        if (tooLong) {
+          throw problem('the member holds more bytes than its entry says');
         }
-        crc = updateCrc(crc, chunk);
-        controller.enqueue(chunk);
+        let chunk;
+        try {
+          chunk = await reader.read();
+        } catch (error) {
+          if (cutShort) {
+            throw problem('the archive ends before the member does');
+          }
+          // The browser's inflater throws a TypeError; a file that cannot be
+          // read, a DOMException of its own.
+          throw error instanceof TypeError ? problem('the member\'s deflated bytes are damaged') : error;
+        }
+        if (chunk.done) {
+          if (cutShort) {
+            throw problem('the archive ends before the member does');
+          }
+          if (length < entry.size) {
+            throw problem('the member ends early');
+          }
+          if (((crc ^ 0xffffffff) >>> 0) !== entry.crc) {
+            throw problem('the member\'s CRC-32 does not match');
+          }
+          controller.close();
+          return;
+        }
+        let bytes = chunk.value;
+        if (bytes.length > entry.size - length) {
+          // What the entry allows is scanned; the rest is not inflated at all.
+          tooLong = true;
+          bytes = bytes.subarray(0, entry.size - length);
+          reader.cancel().catch(() => {});
+        }
+        length += bytes.length;
+        crc = updateCrc(crc, bytes);
+        controller.enqueue(bytes);
       },
-      flush() {
-        if (length < entry.size) {
-          throw new ArchiveProblem('the member ends early');
-        }
-        if (((crc ^ 0xffffffff) >>> 0) !== entry.crc) {
-          throw new ArchiveProblem('the member\'s CRC-32 does not match');
-        }
+      cancel(reason) {
+        return reader.cancel(reason);
       },
-    });
-    return bytes.pipeThrough(checking);
+    }, { highWaterMark: 0 });
   }
 
   async function open(file) {

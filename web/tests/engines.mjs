@@ -3,7 +3,7 @@
 //
 //   const browser = await launch(name, scratch)     // 'chromium', 'firefox' or 'webkit'
 //   const page = await browser.open(url)            // once the page is ready
-//   page.upload(files) page.click(selector) page.select(selector, value)
+//   page.upload(files) page.uploadFolder(folder) page.click(selector) page.select(selector, value)
 //   page.press(key) page.resize(width, height) page.read(fn, ...args)
 //   page.waitFor(fn, ...args) page.download(selector) page.close()
 //   browser.close()
@@ -69,6 +69,11 @@ class PuppeteerPage {
     await input.uploadFile(...files);
   }
 
+  async uploadFolder(folder) {
+    const input = await this.page.$('#folder');
+    await input.uploadFile(folder);
+  }
+
   click(selector) { return this.page.click(selector); }
   select(selector, value) { return this.page.select(selector, value); }
   press(key) { return this.page.keyboard.press(key); }
@@ -132,6 +137,10 @@ class WebDriverPage {
   async upload(files) {
     // WebDriver chooses several files at once as one text, a path a line.
     await this.driver.findElement(By.id('images')).sendKeys(files.join('\n'));
+  }
+
+  async uploadFolder(folder) {
+    await this.driver.findElement(By.id('folder')).sendKeys(folder);
   }
 
   // WebKit's driver will not click an element that a table scrolled sideways

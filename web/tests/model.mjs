@@ -3,12 +3,13 @@
 
 export const labels = ['CD-R', 'CD-RW', 'DVD-R', 'DVD-RW', 'DVD+R', 'DVD+RW', 'DVD+R9'];
 
-// The versions an image of at least eight bytes reports, in order, each with the
+// The versions an image reports, in order (none where it is shorter than eight
+// bytes, fwtally's read error), each with the
 // offset of its marker's first byte.
 export function referenceVersions(image) {
   const versions = [];
   let held = null;
-  for (let end = 8; ; ++end) {  // the window holds image[end - 8, end)
+  for (let end = 8; end <= image.length; ++end) {  // the window holds image[end - 8, end)
     const window = image.subarray(end - 8, end);
     if ((window[1] === 0x2e || window[2] === 0x2e) && window[6] === 0x5f && window[7] === 0x5f) {
       held = { window: Buffer.from(window), offset: end - 8 };

@@ -13,6 +13,7 @@ import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
+import { fileURLToPath } from 'node:url';
 
 import { launch } from './engines.mjs';
 import { hex, labels, parseCsv, referenceVersions, reportLines, visible } from './model.mjs';
@@ -23,6 +24,7 @@ const native = process.env.FWTALLY_NATIVE;
 const sampleImage = process.env.FWTALLY_SAMPLE_IMAGE;
 
 const readErrorMessage = 'Error reading Firmware';
+const cannotOpenMessage = 'Cannot open Firmware file';
 const mebibyte = 2 ** 20;
 const gibibyte = 2 ** 30;
 
@@ -103,14 +105,22 @@ async function rowCount(page) {
   return page.read(() => document.querySelectorAll('#results tbody tr').length);
 }
 
-// Chooses the files in the page's file input, as a person would, and waits until
-// every one has been read.
-async function choose(page, files) {
+// Chooses the files in the page's file input, or a folder in its folder input,
+// as a person would, and waits until every one has been read: `rows` rows more,
+// one a file unless archives are among them.
+async function choose(page, files, rows = files.length) {
   const before = await rowCount(page);
   await page.upload(files);
   await page.waitFor((count) => document.querySelectorAll('#results tbody tr').length === count &&
-    document.body.dataset.busy === 'no', before + files.length);
+    document.body.dataset.busy === 'no', before + rows);
   return before;
+}
+
+async function chooseFolder(page, folder, rows) {
+  const before = await rowCount(page);
+  await page.uploadFolder(folder);
+  await page.waitFor((count) => document.querySelectorAll('#results tbody tr').length === count &&
+    document.body.dataset.busy === 'no', before + rows);
 }
 
 // Drops the files on the page as a person would drag them there, and waits until
@@ -166,14 +176,56 @@ function padded(values, empty = null) {
 
 // What the row for an image must show and print, from the model, and fwtally's
 // own output checked against the same: lines, message and status.
-function expectationFor(file, { status = 0, versions = null } = {}) {
+function expectationFor(file, { status = 0, versions = null, name = path.basename(file) } = {}) {
   const expected = versions ?? (status === 3 ? [] : referenceVersions(fs.readFileSync(file)));
   const fwtally = runNative(file);
   const message = status === 0 ? Buffer.alloc(0) : Buffer.from(readErrorMessage + '\n');
   assert.equal(fwtally.status, status, `fwtally's status for ${file}`);
   assert.deepEqual(fwtally.output, Buffer.concat([reportLines(expected), message]), `fwtally's output for ${file}`);
   const statusText = status !== 0 ? readErrorMessage : expected.length === 0 ? 'No version markers' : 'Done';
-  return { name: path.basename(file), versions: expected, output: fwtally.output, status, statusText };
+  return { name, versions: expected, output: fwtally.output, status, statusText };
+}
+
+// The archives of make_archives.py, made once, with the rows each must give.
+const archives = (() => {
+  let made = null;
+  return () => {
+    if (made === null) {
+      const maker = fileURLToPath(new URL('make_archives.py', import.meta.url));
+      const result = spawnSync('python3', [maker, path.join(scratch, 'archives'), sampleImage]);
+      assert.equal(result.status, 0, `make_archives.py failed: ${result.stderr}`);
+      made = JSON.parse(result.stdout.toString());
+    }
+    return made;
+  };
+})();
+
+// What a member's row must show: for one read whole, what fwtally prints for the
+// member's bytes, checked against the model and, in an archive unzip can read,
+// against fwtally's output for the bytes as unzip hands them over; for one
+// that cannot be opened, or whose read fails part-way, fwtally's message for
+// that, with the reason after it on the page, and the versions found before it.
+function memberExpectation(archive, row, { unzipReadsIt = true } = {}) {
+  if (row.status === undefined) {
+    const expectation = expectationFor(row.bytes, { name: row.name, status: runNative(row.bytes).status });
+    if (unzipReadsIt) {
+      const unzipped = spawnSync('sh', ['-c', 'unzip -p "$1" "$2" | "$3" /dev/stdin', 'sh', archive, row.member, native]);
+      assert.equal(unzipped.status, expectation.status, `fwtally's status for ${row.name} as unzip gives it`);
+      assert.deepEqual(unzipped.stdout, expectation.output, `what fwtally prints for ${row.name} as unzip gives it`);
+    }
+    return expectation;
+  }
+  const message = row.status === 2 ? cannotOpenMessage : readErrorMessage;
+  // Each damaged member ends where no marker is pending, so the versions before
+  // the failure are those the whole bytes hold.
+  const versions = row.status === 2 ? [] : referenceVersions(fs.readFileSync(row.bytes));
+  return {
+    name: row.name,
+    versions,
+    output: Buffer.concat([reportLines(versions), Buffer.from(message + '\n')]),
+    status: row.status,
+    statusText: `${message}: ${row.reason}`,
+  };
 }
 
 function checkRow(shown, expectation) {
@@ -568,6 +620,82 @@ describe(`the page in ${engine}`, () => {
       assert.ok(reached.includes(control), `Tab never reached ${control}: ${reached.join(', ')}`);
     }
     assert.equal(offsetOnFocus, true, 'a focused version does not show where its marker starts');
+    await page.close();
+  });
+
+  test('archives made by zip and by Python are read member by member, as unzip -p piped to fwtally gives them', async () => {
+    const page = await openPage();
+    const made = archives().filter(({ rows }) => rows.every((row) => row.status === undefined));
+    const expectations = made.flatMap(({ archive, rows }) => rows.map((row) => memberExpectation(archive, row)));
+    await choose(page, made.map(({ archive }) => archive), expectations.length);
+    const shown = await rowsShown(page);
+    assert.deepEqual(shown.map((row) => row.name), expectations.map((expectation) => expectation.name));
+    expectations.forEach((expectation, index) => checkRow(shown[index], expectation));
+    const acrossEdges = expectations.findIndex((expectation) => expectation.name.endsWith('across-edges.bin'));
+    const straddles = (edge, version) => version.offset < edge && version.offset + 8 > edge;
+    assert.ok(straddles(64 * 1024, expectations[acrossEdges].versions[0]) &&
+      straddles(mebibyte, expectations[acrossEdges].versions[1]), 'the markers straddle the 64 KiB and 1 MiB edges');
+    for (const index of [0, acrossEdges]) {
+      assert.deepEqual(await page.download(`${rowSelector(index)} .output a`), expectations[index].output,
+        `the download for ${expectations[index].name}`);
+    }
+    assert.deepEqual(parseCsv((await page.download('#csv')).toString('latin1')), csvRecords(expectations));
+    await page.close();
+  });
+
+  test('damaged and hostile archives: each member says what is wrong, the others are read', async () => {
+    const page = await openPage();
+    const made = archives().filter(({ rows }) => rows.some((row) => row.status !== undefined));
+    const expectations = made.flatMap(({ archive, rows }) =>
+      rows.map((row) => memberExpectation(archive, row, { unzipReadsIt: false })));
+    // Starts as an archive does, and is an image.
+    const lookalike = path.join(scratch, 'archives', 'starts-like-an-archive.bin');
+    expectations.push(expectationFor(lookalike));
+    assert.equal(expectations.at(-1).versions.length, 3);
+    await choose(page, [...made.map(({ archive }) => archive), lookalike], expectations.length);
+    const shown = await rowsShown(page);
+    assert.deepEqual(shown.map((row) => `${row.name}: ${row.status}`),
+      expectations.map((expectation) => `${expectation.name}: ${expectation.statusText}`));
+    expectations.forEach((expectation, index) => checkRow(shown[index], expectation));
+    // What fwtally prints where a member cannot be opened, and where its read fails.
+    for (const status of [2, 4]) {
+      const index = expectations.findIndex((expectation) => expectation.status === status);
+      assert.deepEqual(await page.download(`${rowSelector(index)} .output a`), expectations[index].output,
+        `the download for ${expectations[index].name}`);
+    }
+    await page.close();
+  });
+
+  test('a folder is read file by file in path order, an archive in it member by member', async () => {
+    const page = await openPage();
+    const folder = path.join(scratch, 'folders', 'revisions');
+    const put = (name, bytes) => {
+      const file = path.join(folder, name);
+      fs.mkdirSync(path.dirname(file), { recursive: true });
+      fs.writeFileSync(file, bytes);
+      return file;
+    };
+    const deflated = archives().find(({ archive }) => archive.endsWith('zip-deflated.zip'));
+    const files = [
+      put('drive/1.10.bin', numberedMarkers(3) + 'Q'),
+      put('b.bin', 'x1.00____y'),
+      put('drive/1.02.bin', fs.readFileSync(sampleImage)),
+      put('older/archive.zip', fs.readFileSync(deflated.archive)),
+      put('drive-notes.bin', 'x0.1____y'),
+    ];
+    const expectations = [
+      expectationFor(files[1], { name: 'revisions/b.bin' }),
+      expectationFor(files[2], { name: 'revisions/drive/1.02.bin' }),
+      expectationFor(files[0], { name: 'revisions/drive/1.10.bin' }),
+      expectationFor(files[4], { name: 'revisions/drive-notes.bin' }),
+      ...deflated.rows.map((row) => ({
+        ...memberExpectation(deflated.archive, row), name: row.name.replace(/^[^/]*/, 'revisions/older/archive.zip'),
+      })),
+    ];
+    await chooseFolder(page, folder, expectations.length);
+    const shown = await rowsShown(page);
+    assert.deepEqual(shown.map((row) => row.name), expectations.map((expectation) => expectation.name));
+    expectations.forEach((expectation, index) => checkRow(shown[index], expectation));
     await page.close();
   });
 
