@@ -38,6 +38,9 @@ const fwtallyZip = (() => {
   // Deflate makes at most 1032 bytes of one; an entry that claims more cannot
   // be a deflated member as it says.
   const deflateLimit = 1032;
+  // Browsers inflate each piece handed to them whole, whatever the reader takes:
+  // pieces of 16 KiB hold what one piece inflates to below 17 MiB.
+  const inflatedPiece = 16 * 1024;
 
   const crcTable = new Uint32Array(256);
   for (let byte = 0; byte < 256; ++byte) {
@@ -298,7 +301,9 @@ const fwtallyZip = (() => {
     const counting = new TransformStream({
       transform(chunk, controller) {
         onCompressedBytes(chunk.length);
-        controller.enqueue(chunk);
+        for (let at = 0; at < chunk.length; at += inflatedPiece) {
+          controller.enqueue(chunk.subarray(at, at + inflatedPiece));
+        }
       },
     });
     let source = file.slice(header.dataStart, Math.min(dataEnd, entry.dataLimit)).stream().pipeThrough(counting);

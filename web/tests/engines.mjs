@@ -3,7 +3,8 @@
 //
 //   const browser = await launch(name, scratch)     // 'chromium', 'firefox' or 'webkit'
 //   const page = await browser.open(url)            // once the page is ready
-//   page.upload(files) page.uploadFolder(folder) page.click(selector) page.select(selector, value)
+//   page.upload(files) page.uploadFolder(folder)    // the latter where choosesFolders[name]
+//   page.click(selector) page.select(selector, value)
 //   page.press(key) page.resize(width, height) page.read(fn, ...args)
 //   page.waitFor(fn, ...args) page.download(selector) page.close()
 //   browser.close()
@@ -139,10 +140,6 @@ class WebDriverPage {
     await this.driver.findElement(By.id('images')).sendKeys(files.join('\n'));
   }
 
-  async uploadFolder(folder) {
-    await this.driver.findElement(By.id('folder')).sendKeys(folder);
-  }
-
   // WebKit's driver will not click an element that a table scrolled sideways
   // holds out of view, so it is scrolled to first, as a person would.
   async click(selector) {
@@ -216,6 +213,10 @@ async function launchWebKit(home) {
     },
   };
 }
+
+// Which engines' automation can choose a folder in a folder input: Firefox's
+// refuses a folder ("Is directory"), and WebKit's driver chooses nothing.
+export const choosesFolders = { chromium: true, firefox: false, webkit: false };
 
 export async function launch(name, scratch) {
   if (name === 'webkit') {
