@@ -248,18 +248,28 @@
     row.outputCell.append(link);
   }
 
-  // Feeds the stream's bytes to the scanner as they arrive, in pieces of at most
-  // one input block; answers fwtally's exit status, or null when cancelled. A
-  // stream that errors, or gives other than `length` bytes where that is known,
-  // is a read error, with the versions found before it kept; `progress` hears
-  // how far the read has come. Answers the error too, if any.
+  // Feeds the stream's bytes to the scanner as they arrive, gathered into whole
+  // input blocks: the browsers hand over pieces of their own sizes, some small,
+  // and each call into the scanner and each change to the page has a cost of its
+  // own. Answers fwtally's exit status, or null when cancelled. A stream that
+  // errors, or gives other than `length` bytes where that is known, is a read
+  // error, with what was read before it scanned and the versions found kept;
+  // `progress` hears how far the read has come. Answers the error too, if any.
   async function scanStream(stream, row, batch, { length = null, progress = () => {} } = {}) {
     const capacity = scanner._fwtally_block_capacity();
     const inputBlock = scanner._fwtally_input_block();
     const reader = stream.getReader();
     let bytesRead = 0;
+    let filled = 0;  // bytes in the input block, not yet scanned
     let readError = null;
     let seventhLine = false;
+    const scanBlock = () => {
+      seventhLine = scanner._fwtally_feed(filled);
+      filled = 0;
+      row.element.dataset.bytesRead = String(bytesRead);
+      progress(bytesRead);
+      showNewVersions(row);
+    };
     scanner._fwtally_begin();
     while (!seventhLine) {
       if (batch <= batchesCancelled) {
@@ -277,22 +287,26 @@
         break;
       }
       const bytes = chunk.value;
-      for (let at = 0; at < bytes.length && !seventhLine; at += capacity) {
-        const piece = bytes.subarray(at, at + capacity);
-        scanner.HEAPU8.set(piece, inputBlock);
-        seventhLine = scanner._fwtally_feed(piece.length);
+      for (let at = 0; at < bytes.length && !seventhLine;) {
+        const piece = bytes.subarray(at, at + capacity - filled);
+        scanner.HEAPU8.set(piece, inputBlock + filled);
+        filled += piece.length;
+        bytesRead += piece.length;
+        at += piece.length;
+        if (filled === capacity) {
+          scanBlock();
+        }
       }
-      bytesRead += bytes.length;
-      row.element.dataset.bytesRead = String(bytesRead);
-      progress(bytesRead);
-      showNewVersions(row);
     }
     if (seventhLine) {
       reader.cancel().catch(() => {});
-    } else if (readError === null && length !== null && bytesRead !== length) {
-      // A file that has lost or gained bytes since it was chosen was not read as
-      // it was: that is a failed read, never a success.
-      readError = new Error('the file changed while it was read');
+    } else {
+      scanBlock();
+      if (readError === null && length !== null && bytesRead !== length) {
+        // A file that has lost or gained bytes since it was chosen was not read
+        // as it was: that is a failed read, never a success.
+        readError = new Error('the file changed while it was read');
+      }
     }
     const status = scanner._fwtally_end(readError !== null);
     showNewVersions(row);
@@ -391,6 +405,10 @@
     } catch {
       // Unreadable where an archive's table would be: read it as an image, which
       // meets the same error and says so.
+    }
+    if (archive?.problem) {
+      cannotOpen(row, archive.problem);
+      return;
     }
     if (archive !== null) {
       await scanMembers(archive, row, batch);

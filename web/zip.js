@@ -6,6 +6,7 @@
 // whole.
 //
 //   const archive = await fwtallyZip.open(file)   // null: not an archive
+//   archive.problem       // why none of it can be read, or null
 //   archive.members       // { path, compressedSize, problem }, folders left out
 //   archive.read(member, onCompressedBytes)
 //                         // a ReadableStream of the member's bytes; throws
@@ -33,8 +34,10 @@ const fwtallyZip = (() => {
   const centralHeaderLength = 46;
   const longestComment = 0xffff;
   // A larger table of contents, some million members, is refused rather than
-  // held: its size is the archive's own word.
+  // held: its size is the archive's own word. So is an archive of more members
+  // than a table of rows can show.
   const longestCentralDirectory = 64 * 2 ** 20;
+  const mostMembers = 10000;
   // Deflate makes at most 1032 bytes of one; an entry that claims more cannot
   // be a deflated member as it says.
   const deflateLimit = 1032;
@@ -251,7 +254,7 @@ const fwtallyZip = (() => {
   // archive at all.
   async function listFromLocalHeaders(file) {
     const entries = [];
-    for (let at = 0; at < file.size;) {
+    for (let at = 0; at < file.size && entries.length <= mostMembers;) {
       const header = await localHeader(file, at);
       if (header === null) {
         break;
@@ -387,8 +390,10 @@ const fwtallyZip = (() => {
     if (entries === null) {
       return null;
     }
+    const members = entries.filter((entry) => !entry.path.endsWith('/'));
     return {
-      members: entries.filter((entry) => !entry.path.endsWith('/')),
+      members: members.length > mostMembers ? [] : members,
+      problem: members.length > mostMembers ? `the archive holds more than ${mostMembers} files` : null,
       async read(entry, onCompressedBytes) {
         if (entry.problem !== null) {
           throw new ArchiveProblem(entry.problem);

@@ -137,7 +137,7 @@ def damaged(name, build, rows):
     path = path_in(name)
     with open(path, 'wb') as file:
         file.write(build())
-    archive_entry(path, [{**row, 'name': f'{name}/{row["member"]}'} for row in rows])
+    archive_entry(path, [{'name': f'{name}/{row["member"]}', **row} for row in rows])
 
 
 good = numbered_markers(3) + b'Q'
@@ -258,6 +258,18 @@ def overlapping():
 damaged('overlapping.zip', overlapping, [
     failed_row('shared.bin', 2, 'the member overlaps another'), good_row(),
     failed_row('alias-.bin', 2, 'the member overlaps another')])
+
+def many_members():
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, 'w') as archive:
+        for number in range(10001):
+            archive.writestr(f'{number}.bin', b'')
+    return buffer.getvalue()
+
+
+# More members than the table takes: one row for the archive, which says so.
+damaged('many-members.zip', many_members, [
+    {**failed_row('many-members', 2, 'the archive holds more than 10000 files'), 'name': 'many-members.zip'}])
 
 # Starts as an archive does and is none: scanned as an image.
 write(path_in('starts-like-an-archive.bin'), b'PK\x03\x04' + b'\xff' * 40 + good)
