@@ -259,6 +259,24 @@ damaged('overlapping.zip', overlapping, [
     failed_row('shared.bin', 2, 'the member overlaps another'), good_row(),
     failed_row('alias-.bin', 2, 'the member overlaps another')])
 
+def claims_two_to_the_64():
+    # Every size in the Zip64 extra field, the member's own first: 2^64 - 1.
+    saved = zipfile.ZIP64_LIMIT
+    zipfile.ZIP64_LIMIT = 0
+    data = archive_bytes([('huge-claim.bin', good), ('good.bin', good)])
+    zipfile.ZIP64_LIMIT = saved
+    at = central_entries(data)['huge-claim.bin']
+    name_length, extra_length = struct.unpack_from('<HH', data, at + 28)
+    extra = at + 46 + name_length
+    assert struct.unpack_from('<HH', data, extra) == (0x0001, extra_length - 4)
+    struct.pack_into('<Q', data, extra + 4, 2**64 - 1)
+    return data
+
+
+damaged('claims-2-to-the-64.zip', claims_two_to_the_64, [
+    failed_row('huge-claim.bin', 2, 'the member claims more bytes than it can hold'), good_row()])
+
+
 def many_members():
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, 'w') as archive:
