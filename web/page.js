@@ -323,13 +323,9 @@
     }
     row.exitStatus = status;
     row.element.dataset.exitStatus = String(status);
-    const because = reason === null ? '' : ': ' + reason;
-    if (status === 2) {
+    if (status !== 0) {
       row.element.classList.add('failed');
-      setStatus(row, cannotOpenMessage + because);
-    } else if (status !== 0) {
-      row.element.classList.add('failed');
-      setStatus(row, readErrorMessage + because);
+      setStatus(row, (status === 2 ? cannotOpenMessage : readErrorMessage) + (reason === null ? '' : ': ' + reason));
     } else {
       setStatus(row, row.versionsShown === 0 ? 'No version markers' : 'Done');
     }
@@ -460,7 +456,7 @@
   }
 
   // Every file under a dropped entry, named by its path from the dropped folder,
-  // the folder's own name first.
+  // the folder's own name first, in the order the listings give them.
   async function filesUnder(entry) {
     const name = entry.fullPath.replace(/^\//, '');
     if (entry.isFile) {
@@ -485,7 +481,7 @@
     for (const child of children) {
       files.push(...await filesUnder(child));
     }
-    return inPathOrder(files);
+    return files;
   }
 
   input.addEventListener('change', () => {
@@ -517,7 +513,7 @@
       const entry = item.webkitGetAsEntry?.() ?? null;
       return entry?.isDirectory ? entry : item.getAsFile();
     });
-    Promise.all(dropped.map((item) => (item instanceof File ? [{ name: item.name, file: item }] : filesUnder(item))))
+    Promise.all(dropped.map((item) => (item instanceof File ? [{ name: item.name, file: item }] : filesUnder(item).then(inPathOrder))))
       .then((lists) => scanSources(lists.flat()));
   });
 

@@ -78,12 +78,14 @@ const fwtallyZip = (() => {
 
   // Names are UTF-8 where the entry says so (bit 11) or where they read as it;
   // otherwise each byte is taken as Latin-1.
+  const utf8 = new TextDecoder('utf-8', { fatal: true });
+  const latin1 = new TextDecoder('latin1');
   function nameOf(view, at, length) {
     const bytes = new Uint8Array(view.buffer, view.byteOffset + at, length);
     try {
-      return new TextDecoder('utf-8', { fatal: true }).decode(bytes);
+      return utf8.decode(bytes);
     } catch {
-      return new TextDecoder('latin1').decode(bytes);
+      return latin1.decode(bytes);
     }
   }
 
