@@ -187,7 +187,10 @@ std::optional<std::uint64_t> file_kibibytes_mapped_huge(std::string_view smaps_r
     if (at == std::string_view::npos) {
         return std::nullopt;
     }
-    std::string_view value = smaps_rollup.substr(at + field.size());
+    // remove_prefix rather than substr, which may throw: the tool needs no C++
+    // runtime library, and one throwing call would link it in.
+    std::string_view value = smaps_rollup;
+    value.remove_prefix(at + field.size());
     value.remove_prefix(std::min(value.find_first_not_of(' '), value.size()));
     std::uint64_t kibibytes = 0;
     const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), kibibytes);
