@@ -2,8 +2,10 @@
 // copies each into the input block and calls fwtally_feed. Each version found is
 // kept with the offset of its marker, for the page's cells; the report lines, and
 // any message, collect in a fixed buffer as fwtally prints them, for the page's
-// download. Memory is the same whatever the image's size: one block, one scan
-// state, seven versions, one line buffer. One image is scanned at a time.
+// download; for an archive's member, the bytes' CRC-32 is kept as they are
+// scanned, while they are at hand. Memory is the same whatever the image's
+// size: one block, one scan state, seven versions, one line buffer. One image
+// is scanned at a time.
 
 #include <emscripten/emscripten.h>
 
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <span>
 
+#include "crc32.hpp"
 #include "exit_status.hpp"
 #include "report_writer.hpp"
 #include "scanner.hpp"
@@ -42,6 +45,8 @@ struct image_scan {
     bool seventh_line = false;
     std::array<found_version, media_labels.size()> versions{};
     std::size_t version_count = 0;
+    bool checksummed = false;
+    std::uint32_t crc = ~std::uint32_t{0};
 };
 image_scan current;
 
@@ -74,12 +79,14 @@ EMSCRIPTEN_KEEPALIVE std::size_t fwtally_label_length(std::size_t index) {
     return media_labels.at(index).size();
 }
 
-// Starts a new image, forgetting the last one.
-EMSCRIPTEN_KEEPALIVE void fwtally_begin() {
+// Starts a new image, forgetting the last one; `checksummed` where the bytes'
+// CRC-32 is wanted.
+EMSCRIPTEN_KEEPALIVE void fwtally_begin(bool checksummed) {
     if (current.output != nullptr) {
         std::fclose(current.output);
     }
     current = image_scan{};
+    current.checksummed = checksummed;
     current.output = fmemopen(output_bytes.data(), output_bytes.size(), "w");
     // Unbuffered, so that every line is in output_bytes as soon as it is written.
     std::setvbuf(current.output, nullptr, _IONBF, 0);
@@ -92,6 +99,9 @@ EMSCRIPTEN_KEEPALIVE void fwtally_begin() {
 // block. Answers true once the seventh line is out: the page then reads no more.
 EMSCRIPTEN_KEEPALIVE bool fwtally_feed(std::size_t length) {
     std::span<const unsigned char> block(input_block.data(), std::min(length, input_block.size()));
+    if (current.checksummed) {
+        current.crc = update_crc32(current.crc, block);
+    }
     if (current.first_window_length < window_length) {
         const std::size_t taken = std::min(block.size(), window_length - current.first_window_length);
         std::copy_n(block.begin(), taken,
@@ -124,10 +134,13 @@ EMSCRIPTEN_KEEPALIVE int fwtally_end(bool read_error) {
     return static_cast<int>(status);
 }
 
+// The CRC-32 of the bytes fed since fwtally_begin asked for it.
+EMSCRIPTEN_KEEPALIVE std::uint32_t fwtally_crc32() { return ~current.crc; }
+
 // Ends an image that could not be opened at all, as fwtally would: its message
 // alone, and its status.
 EMSCRIPTEN_KEEPALIVE int fwtally_cannot_open() {
-    fwtally_begin();
+    fwtally_begin(false);
     std::fputs(cannot_open_text, current.output);
     return static_cast<int>(exit_status::cannot_open);
 }

@@ -6,6 +6,13 @@
 // out. Folders are read file by file, in path order. With two or more rows, each
 // version that differs from the row compared with is marked, and the whole table
 // can be kept as CSV.
+//
+// Each row's state is kept apart from the table, which shows it a few times a
+// second: in a table of a thousand rows, a browser lays out and paints every row
+// each time any cell changes, and doing that for each block read would cost
+// more than reading. Only the rows that changed are brought up to date, and
+// marked again unless the reference itself changed, so that a version found or
+// a status set costs the same in a table of a thousand rows as in one of two.
 'use strict';
 
 (() => {
@@ -15,12 +22,25 @@
   const cancelButton = document.getElementById('cancel');
   const state = document.getElementById('state');
   const headerRow = document.getElementById('header-row');
-  const tableBody = document.querySelector('#results tbody');
+  const resultsTable = document.getElementById('results');
+  const tableBody = resultsTable.querySelector('tbody');
   const referenceChoice = document.getElementById('reference');
   const csvLink = document.getElementById('csv');
 
   const readErrorMessage = 'Error reading Firmware';
   const cannotOpenMessage = 'Cannot open Firmware file';
+  // While images are read, the table is brought up to date at most once in this
+  // many milliseconds a row, and at least once in 500 ms, and at once when the
+  // reading ends. Each update costs the more the more rows there are: a few
+  // rows show every block read, a thousand twice a second.
+  const tableUpdateIntervalPerRow = 2;
+  const longestTableUpdateInterval = 500;
+  // Rows beyond this many make a long table, whose rows out of view are left
+  // out of layout.
+  const longTable = 100;
+  // The reading gives the browser its turn at least this often, to draw the
+  // page and to hear Cancel.
+  const longestTurn = 50;
 
   let scanner = null;      // the WebAssembly module, once loaded
   let labels = [];         // "CD-R" ... "DVD+R9", from the scanner's own table
@@ -31,6 +51,16 @@
   let batchesChosen = 0;
   let batchesCancelled = 0;  // Cancel ends every batch chosen before it
   let csvAddress = null;
+  const changedRows = new Set();  // rows whose state the table does not show yet
+  let rowsAddedOrRemoved = false;
+  let shownReference = null;
+  let template = null;  // of a row, made once the labels are known
+  let tableUpdate = null;  // the timer of the update due, if any
+  let lastTableUpdate = -Infinity;
+  let lastTurn = performance.now();
+  const turns = new MessageChannel();
+  const waitingForTurn = [];
+  turns.port1.onmessage = () => waitingForTurn.shift()();
 
   // Printable ASCII as it is, a backslash doubled, and every other byte as \xHH,
   // so that no two versions look alike: "\x00" typed out is shown as \\x00.
@@ -52,6 +82,23 @@
     return '0x' + offset.toString(16).toUpperCase();
   }
 
+  // Lets the browser draw and handle input where the reading has kept it
+  // waiting: browsers hand over a file's pieces as tasks of their own, but an
+  // archive's, read on from one stream, may all come without a break. A
+  // message is the quickest way round the event loop; a timer may wait 4 ms.
+  function giveTheBrowserItsTurn() {
+    if (performance.now() - lastTurn < longestTurn) {
+      return null;
+    }
+    return new Promise((resolve) => {
+      waitingForTurn.push(() => {
+        lastTurn = performance.now();
+        resolve();
+      });
+      turns.port2.postMessage(null);
+    });
+  }
+
   function loadScanner() {
     // createFwtally comes from fwtally.js, which the page loads first.
     return createFwtally().then((module) => {
@@ -65,90 +112,121 @@
       for (const title of [...labels, 'Status', 'Output']) {
         const header = document.createElement('th');
         header.scope = 'col';
+        header.setAttribute('role', 'columnheader');
         header.textContent = title;
         headerRow.append(header);
       }
     });
   }
 
-  // A row for `name`, at the end of the table or in place of the row `replaced`.
-  function newRow(name, replaced = null) {
+  // The name, with room to break the line after each slash and nowhere inside
+  // a folder's or file's own name, so that paths break where they read best.
+  function nameElement(name) {
+    const element = document.createElement('span');
+    element.className = 'name';
+    name.split('/').forEach((part, index, parts) => {
+      const segment = document.createElement('span');
+      segment.className = 'segment';
+      segment.textContent = index < parts.length - 1 ? part + '/' : part;
+      element.append(segment, index < parts.length - 1 ? document.createElement('wbr') : '');
+    });
+    return element;
+  }
+
+  // A row as it starts, but for its name: rows are copies of it, which a
+  // browser makes far faster than the same elements one by one.
+  function rowTemplate() {
     const element = document.createElement('tr');
+    element.setAttribute('role', 'row');
     const nameCell = document.createElement('th');
     nameCell.scope = 'row';
+    nameCell.setAttribute('role', 'rowheader');
     nameCell.className = 'file-name';
-    const nameText = document.createElement('span');
-    nameText.className = 'name';
-    nameText.textContent = name;
     const referenceNote = document.createElement('span');
     referenceNote.className = 'reference-note';
-    nameCell.append(nameText, referenceNote);
+    nameCell.append(referenceNote);
     element.append(nameCell);
-    const versionCells = labels.map((label) => {
+    for (const label of labels) {
       const cell = document.createElement('td');
+      cell.setAttribute('role', 'cell');
       cell.className = 'version';
       cell.dataset.label = label;
       element.append(cell);
-      return cell;
-    });
+    }
     const statusCell = document.createElement('td');
+    statusCell.setAttribute('role', 'cell');
     statusCell.className = 'status';
-    const progress = document.createElement('progress');
-    progress.max = 1;
-    progress.value = 0;
-    progress.setAttribute('aria-label', 'Reading ' + name);
     const statusText = document.createElement('span');
     statusText.className = 'status-text';
     statusText.textContent = 'Waiting';
-    statusCell.append(progress, statusText);
-    element.append(statusCell);
+    statusCell.append(statusText);
     const outputCell = document.createElement('td');
+    outputCell.setAttribute('role', 'cell');
     outputCell.className = 'output';
-    element.append(outputCell);
+    element.append(statusCell, outputCell);
+    return element;
+  }
 
-    const row = { element, name, referenceNote, versionCells, progress, statusText, outputCell,
-      versionsShown: 0, exitStatus: null };
+  // A row's state, and the elements that show it.
+  function newRow(name) {
+    template ??= rowTemplate();
+    const element = template.cloneNode(true);
+    const [nameCell, ...cells] = element.children;
+    const versionCells = cells.slice(0, labels.length);
+    const [statusCell, outputCell] = cells.slice(labels.length);
+    const [statusText] = statusCell.children;
+    const [referenceNote] = nameCell.children;
+    nameCell.prepend(nameElement(name));
+    return {
+      name,
+      versions: [],  // each { text, offset } as the cells show them
+      status: 'Waiting',
+      exitStatus: null,  // fwtally's, once the row is read
+      cancelled: false,
+      progress: { done: 0, total: 1 },  // null once the row is finished
+      bytesRead: 0,
+      output: null,  // what fwtally prints, once the row is finished
+      // The progress bar is made when the row's reading starts: a bar is slow to
+      // make, and a thousand rows waiting need none.
+      view: { element, referenceNote, versionCells, statusText, progressBar: null, outputCell, versions: 0 },
+    };
+  }
+
+  // Rows for `names`, in one piece: at the end of the table, or in place of the
+  // row `replaced`, which goes.
+  function addRows(names, replaced = null) {
+    const added = names.map((name) => newRow(name));
+    const elements = added.map((row) => row.view.element);
     if (replaced === null) {
-      tableBody.append(element);
-      rows.push(row);
+      tableBody.append(...elements);
+      rows.push(...added);
     } else {
-      replaced.element.before(element);
-      rows.splice(rows.indexOf(replaced), 0, row);
+      replaced.view.element.replaceWith(...elements);
+      rows.splice(rows.indexOf(replaced), 1, ...added);
+      changedRows.delete(replaced);
+      if (chosenReference === replaced) {
+        chosenReference = null;
+      }
     }
-    return row;
+    rowsAddedOrRemoved = true;
+    added.forEach(rowChanged);
+    return added;
   }
 
-  function removeRow(row) {
-    row.element.remove();
-    rows.splice(rows.indexOf(row), 1);
-  }
-
-  // Shows the versions the scanner has found that the row does not show yet.
-  function showNewVersions(row) {
+  // Takes the versions the scanner has found that the row does not hold yet.
+  function takeNewVersions(row) {
     const count = scanner._fwtally_version_count();
-    for (let index = row.versionsShown; index < count; ++index) {
+    for (let index = row.versions.length; index < count; ++index) {
       const start = scanner._fwtally_version_bytes(index);
-      const bytes = scanner.HEAPU8.subarray(start, start + scanner._fwtally_version_length(index));
-      const offset = hexOffset(scanner._fwtally_version_offset(index));
-      const cell = row.versionCells[index];
-      const text = document.createElement('span');
-      text.className = 'version-text';
-      text.textContent = visibleText(bytes);
-      const where = document.createElement('span');
-      where.className = 'offset';
-      where.textContent = 'at ' + offset;
-      cell.replaceChildren(text, where);
-      cell.dataset.offset = offset;
-      cell.tabIndex = 0;  // so that the offset shows on keyboard focus too
-    }
-    if (count > row.versionsShown) {
-      row.versionsShown = count;
-      refreshComparison();
+      row.versions.push({
+        text: visibleText(scanner.HEAPU8.subarray(start, start + scanner._fwtally_version_length(index))),
+        offset: hexOffset(scanner._fwtally_version_offset(index)),
+      });
     }
   }
 
-  function versionOf(cell) {
-    return cell.dataset.offset === undefined ? null : cell.querySelector('.version-text').textContent;
+  function versionOf(row, index) {
+    return row.versions[index]?.text ?? null;
   }
 
   // Only what was read is compared. A row whose image could not be opened or was
@@ -164,43 +242,118 @@
   }
 
   function comparable(row, index) {
-    return scanned(row) && (readToItsEnd(row) || versionOf(row.versionCells[index]) !== null);
+    return scanned(row) && (readToItsEnd(row) || versionOf(row, index) !== null);
   }
 
-  // Marks each version that differs from the same medium's in the row compared
-  // with, where there are two rows or more: the one chosen, or else the first row
-  // read to its end. A version where that row has none differs, and so does none
+  // Marks each version of the row that differs from the same medium's in the
+  // reference. A version where the reference has none differs, and so does none
   // where it has one.
-  function markChanges() {
-    const chosen = rows.includes(chosenReference) ? chosenReference : null;
-    const reference = rows.length >= 2 ? chosen ?? rows.find(readToItsEnd) ?? null : null;
-    if (referenceChoice.options.length !== rows.length ||
-        rows.some((row, index) => referenceChoice.options[index].dataset.name !== row.name)) {
-      referenceChoice.replaceChildren(...rows.map((row, index) => {
-        const option = document.createElement('option');
-        option.value = String(index);
-        option.dataset.name = row.name;
-        option.textContent = index + 1 + ': ' + row.name;
-        return option;
-      }));
-    }
-    if (reference !== null) {
-      referenceChoice.value = String(rows.indexOf(reference));
-    }
-    rows.forEach((row) => {
-      row.element.classList.toggle('reference', row === reference);
-      row.referenceNote.textContent = row === reference ? ' (reference)' : '';
-      row.versionCells.forEach((cell, index) => {
-        const changed = reference !== null && row !== reference && comparable(row, index) &&
-          comparable(reference, index) && versionOf(cell) !== versionOf(reference.versionCells[index]);
+  function markRow(row, reference) {
+    const { element, referenceNote, versionCells } = row.view;
+    element.classList.toggle('reference', row === reference);
+    referenceNote.textContent = row === reference ? ' (reference)' : '';
+    versionCells.forEach((cell, index) => {
+      const changed = reference !== null && row !== reference && comparable(row, index) &&
+        comparable(reference, index) && versionOf(row, index) !== versionOf(reference, index);
+      if (changed !== cell.hasAttribute('data-changed')) {
         cell.toggleAttribute('data-changed', changed);
         if (changed) {
           cell.setAttribute('aria-describedby', 'changed-description');
         } else {
           cell.removeAttribute('aria-describedby');
         }
-      });
+      }
     });
+  }
+
+  // Shows what the table does not show yet of the row's state.
+  function showRow(row) {
+    const { view } = row;
+    for (let index = view.versions; index < row.versions.length; ++index) {
+      const { text, offset } = row.versions[index];
+      const cell = view.versionCells[index];
+      const shownText = document.createElement('span');
+      shownText.className = 'version-text';
+      shownText.textContent = text;
+      const where = document.createElement('span');
+      where.className = 'offset';
+      where.textContent = 'at ' + offset;
+      cell.replaceChildren(shownText, where);
+      cell.dataset.offset = offset;
+      cell.tabIndex = 0;  // so that the offset shows on keyboard focus too
+    }
+    view.versions = row.versions.length;
+    if (view.statusText.textContent !== row.status) {
+      view.statusText.textContent = row.status;
+    }
+    view.element.dataset.bytesRead = String(row.bytesRead);
+    if (row.progress === null) {
+      view.progressBar?.remove();
+    } else if (row.status === 'Reading') {
+      if (view.progressBar === null) {
+        view.progressBar = document.createElement('progress');
+        view.progressBar.setAttribute('aria-label', 'Reading ' + row.name);
+        view.statusText.before(view.progressBar);
+      }
+      view.progressBar.max = row.progress.total;
+      view.progressBar.value = row.progress.done;
+    }
+    view.element.classList.toggle('cancelled', row.cancelled);
+    if (row.exitStatus !== null && view.element.dataset.exitStatus === undefined) {
+      view.element.dataset.exitStatus = String(row.exitStatus);
+      view.element.classList.toggle('failed', row.exitStatus !== 0);
+    }
+    if (row.output !== null && view.outputCell.firstChild === null) {
+      const link = document.createElement('a');
+      link.href = '#';
+      link.download = row.name.replaceAll('/', '_') + '.fwtally.txt';
+      link.textContent = 'Download';
+      link.setAttribute('aria-label', 'Download the fwtally output for ' + row.name);
+      linkRows.set(link, row);
+      view.outputCell.append(link);
+    }
+  }
+
+  function scheduleTableUpdate() {
+    const interval = Math.min(longestTableUpdateInterval, tableUpdateIntervalPerRow * rows.length);
+    tableUpdate ??= setTimeout(updateTable, Math.max(0, lastTableUpdate + interval - performance.now()));
+  }
+
+  function rowChanged(row) {
+    changedRows.add(row);
+    scheduleTableUpdate();
+  }
+
+  // Shows the rows that changed, and marks them, or every row where the
+  // reference changed. The reference is the row chosen under "Compare with", or
+  // else the first row read to its end, where there are two rows or more.
+  function updateTable() {
+    clearTimeout(tableUpdate);
+    tableUpdate = null;
+    lastTableUpdate = performance.now();
+    state.textContent = pending === 0 ? '' : 'Reading ' + pending + (pending === 1 ? ' image' : ' images');
+    const reference = rows.length >= 2 ? chosenReference ?? rows.find(readToItsEnd) ?? null : null;
+    if (rowsAddedOrRemoved) {
+      referenceChoice.replaceChildren(...rows.map((row, index) => {
+        const option = document.createElement('option');
+        option.value = String(index);
+        option.textContent = index + 1 + ': ' + row.name;
+        return option;
+      }));
+      referenceChoice.disabled = rows.length < 2;
+      resultsTable.classList.toggle('long', rows.length > longTable);
+      rowsAddedOrRemoved = false;
+    }
+    if (reference !== null) {
+      referenceChoice.value = String(rows.indexOf(reference));
+    }
+    changedRows.forEach(showRow);
+    const everyRow = reference !== shownReference || changedRows.has(reference);
+    for (const row of everyRow ? rows : changedRows) {
+      markRow(row, reference);
+    }
+    shownReference = reference;
+    changedRows.clear();
   }
 
   // RFC 4180: a field with a comma, a quote or a line break is quoted, its quotes
@@ -213,52 +366,75 @@
     const header = ['File', ...labels, 'Status', ...labels.map((label) => label + ' offset')];
     const lines = [header];
     for (const row of rows) {
-      lines.push([row.name, ...row.versionCells.map((cell) => versionOf(cell) ?? ''),
-        row.statusText.textContent, ...row.versionCells.map((cell) => cell.dataset.offset ?? '')]);
+      const versions = labels.map((_, index) => row.versions[index]);
+      lines.push([row.name, ...versions.map((version) => version?.text ?? ''), row.status,
+        ...versions.map((version) => version?.offset ?? '')]);
     }
     return lines.map((fields) => fields.map(csvField).join(',') + '\r\n').join('');
   }
 
-  function refreshComparison() {
-    markChanges();
-    if (csvAddress !== null) {
-      URL.revokeObjectURL(csvAddress);
-    }
-    csvAddress = URL.createObjectURL(new Blob([tableAsCsv()], { type: 'text/csv' }));
-    csvLink.href = csvAddress;
-    referenceChoice.disabled = rows.length < 2;
-  }
-
   function setStatus(row, text) {
-    row.statusText.textContent = text;
-    refreshComparison();
+    row.status = text;
+    rowChanged(row);
   }
 
-  function currentOutput() {
-    const start = scanner._fwtally_output();
-    return scanner.HEAPU8.slice(start, start + scanner._fwtally_output_length());
+  // Each download link's row: its bytes are made into a file when it is clicked.
+  const linkRows = new WeakMap();
+
+  // A reader of the stream whose first `count` bytes, or as many as it holds,
+  // are known before the scan takes them: an archive is known by its first
+  // four, so that an image is read once, by one stream, like any other file.
+  async function readerAfterPeeking(stream, count) {
+    const reader = stream.getReader();
+    const taken = [];
+    let length = 0;
+    let ended = false;
+    let error = null;
+    try {
+      while (length < count && !ended) {
+        const chunk = await reader.read();
+        ended = chunk.done;
+        if (!ended) {
+          taken.push(chunk.value);
+          length += chunk.value.length;
+        }
+      }
+    } catch (caught) {
+      error = caught;
+    }
+    const head = new Uint8Array(Math.min(length, count));
+    for (let at = 0, index = 0; at < head.length; at += taken[index++].length) {
+      head.set(taken[index].subarray(0, head.length - at), at);
+    }
+    return {
+      head,
+      read() {
+        if (taken.length > 0) {
+          return Promise.resolve({ done: false, value: taken.shift() });
+        }
+        if (error !== null) {
+          return Promise.reject(error);
+        }
+        return ended ? Promise.resolve({ done: true, value: undefined }) : reader.read();
+      },
+      cancel() {
+        return reader.cancel();
+      },
+    };
   }
 
-  function offerDownload(row, output) {
-    const link = document.createElement('a');
-    link.href = URL.createObjectURL(new Blob([output], { type: 'application/octet-stream' }));
-    link.download = row.name.replaceAll('/', '_') + '.fwtally.txt';
-    link.textContent = 'Download';
-    link.setAttribute('aria-label', 'Download the fwtally output for ' + row.name);
-    row.outputCell.append(link);
-  }
-
-  // Feeds the stream's bytes to the scanner as they arrive, gathered into whole
+  // Feeds the reader's bytes to the scanner as they arrive, gathered into whole
   // input blocks: the browsers hand over pieces of their own sizes, some small,
   // and each call into the scanner and each change to the page has a cost of its
   // own. Answers fwtally's exit status, or null when cancelled. A stream that
-  // errors, or gives other than `length` bytes where that is known, is a read
-  // error, with what was read before it scanned and the versions found kept;
-  // `progress` hears how far the read has come. Answers the error too, if any.
-  async function scanStream(stream, row, batch, { length = null, progress = () => {} } = {}) {
+  // errors, or that `check` finds wrong at its end (given the count of bytes
+  // read), is a read error, with what was read before it scanned and the
+  // versions found kept; `progress` hears how far the read has come;
+  // `checksummed` keeps the bytes' CRC-32 for the check. Answers the error too,
+  // if any.
+  async function scanStream(reader, row, batch, { check = () => null, checksummed = false, progress = () => {} } = {}) {
     const capacity = scanner._fwtally_block_capacity();
     const inputBlock = scanner._fwtally_input_block();
-    const reader = stream.getReader();
     let bytesRead = 0;
     let filled = 0;  // bytes in the input block, not yet scanned
     let readError = null;
@@ -266,19 +442,32 @@
     const scanBlock = () => {
       seventhLine = scanner._fwtally_feed(filled);
       filled = 0;
-      row.element.dataset.bytesRead = String(bytesRead);
+      row.bytesRead = bytesRead;
       progress(bytesRead);
-      showNewVersions(row);
+      takeNewVersions(row);
+      rowChanged(row);
     };
-    scanner._fwtally_begin();
+    const stop = () => {
+      reader.cancel().catch(() => {});
+      nextChunk.catch(() => {});
+    };
+    scanner._fwtally_begin(checksummed);
+    // One read is always under way, so that the browser fetches the next piece
+    // while this one is scanned: a browser that fetches a piece only when asked
+    // would otherwise wait for every scan.
+    let nextChunk = reader.read();
     while (!seventhLine) {
+      const turn = giveTheBrowserItsTurn();
+      if (turn !== null) {
+        await turn;
+      }
       if (batch <= batchesCancelled) {
-        reader.cancel().catch(() => {});
+        stop();
         return { status: null };
       }
       let chunk;
       try {
-        chunk = await reader.read();
+        chunk = await nextChunk;
       } catch (error) {
         readError = error;
         break;
@@ -286,6 +475,7 @@
       if (chunk.done) {
         break;
       }
+      nextChunk = reader.read();
       const bytes = chunk.value;
       for (let at = 0; at < bytes.length && !seventhLine;) {
         const piece = bytes.subarray(at, at + capacity - filled);
@@ -299,37 +489,33 @@
       }
     }
     if (seventhLine) {
-      reader.cancel().catch(() => {});
+      stop();
     } else {
       scanBlock();
-      if (readError === null && length !== null && bytesRead !== length) {
-        // A file that has lost or gained bytes since it was chosen was not read
-        // as it was: that is a failed read, never a success.
-        readError = new Error('the file changed while it was read');
-      }
+      readError ??= check(bytesRead);
     }
     const status = scanner._fwtally_end(readError !== null);
-    showNewVersions(row);
+    takeNewVersions(row);
     return { status, error: readError };
   }
 
-  // Ends the row with fwtally's status, its message and the reason, if any.
+  // Ends the row with fwtally's status, its message and the reason, if any, and
+  // keeps what fwtally prints for it.
   function finishRow(row, status, reason = null) {
-    row.progress.remove();
+    row.progress = null;
     if (status === null) {
-      row.element.classList.add('cancelled');
+      row.cancelled = true;
       setStatus(row, 'Cancelled');
       return;
     }
     row.exitStatus = status;
-    row.element.dataset.exitStatus = String(status);
     if (status !== 0) {
-      row.element.classList.add('failed');
       setStatus(row, (status === 2 ? cannotOpenMessage : readErrorMessage) + (reason === null ? '' : ': ' + reason));
     } else {
-      setStatus(row, row.versionsShown === 0 ? 'No version markers' : 'Done');
+      setStatus(row, row.versions.length === 0 ? 'No version markers' : 'Done');
     }
-    offerDownload(row, currentOutput());
+    const start = scanner._fwtally_output();
+    row.output = scanner.HEAPU8.slice(start, start + scanner._fwtally_output_length());
   }
 
   function cannotOpen(row, reason) {
@@ -339,48 +525,58 @@
   // The bar moves with the bytes taken from the file, which for a deflated
   // member are its compressed ones: the only count an archive cannot lie about.
   function showProgress(row, total) {
-    row.progress.max = Math.max(total, 1);
+    row.progress.total = Math.max(total, 1);
     return (done) => {
-      row.progress.value = done;
+      if (row.progress !== null) {  // a member's inflater may ask for more once it is done
+        row.progress.done = done;
+      }
     };
   }
 
   async function scanMembers(archive, archiveRow, batch) {
-    const memberRows = archive.members.map((member) => [member, newRow(archiveRow.name + '/' + member.path, archiveRow)]);
-    if (memberRows.length === 0) {
-      archiveRow.progress.remove();
+    if (archive.members.length === 0) {
+      archiveRow.progress = null;
       setStatus(archiveRow, 'No files in this archive');
       return;
     }
-    removeRow(archiveRow);
+    const memberRows = addRows(archive.members.map((member) => archiveRow.name + '/' + member.path), archiveRow);
     // The archive counted as one; the last member's end is counted as its end.
     pending += memberRows.length - 1;
     updateState();
-    for (const [index, [member, row]] of memberRows.entries()) {
-      if (index > 0) {
-        --pending;
-        updateState();
-      }
-      if (batch <= batchesCancelled) {
-        finishRow(row, null);
-        continue;
-      }
-      setStatus(row, 'Reading');
-      let stream;
-      try {
-        let compressedBytes = 0;
-        const progress = showProgress(row, member.compressedSize);
-        stream = await archive.read(member, (count) => progress(compressedBytes += count));
-      } catch (error) {
-        if (!(error instanceof fwtallyZip.ArchiveProblem)) {
-          throw error;
+    try {
+      for (const [index, member] of archive.members.entries()) {
+        await giveTheBrowserItsTurn();
+        const row = memberRows[index];
+        if (index > 0) {
+          --pending;
+          updateState();
         }
-        cannotOpen(row, error.message);
-        continue;
+        if (batch <= batchesCancelled) {
+          finishRow(row, null);
+          continue;
+        }
+        setStatus(row, 'Reading');
+        let stream;
+        try {
+          let compressedBytes = 0;
+          const progress = showProgress(row, member.compressedSize);
+          stream = await archive.read(member, (count) => progress(compressedBytes += count));
+        } catch (error) {
+          if (!(error instanceof fwtallyZip.ArchiveProblem)) {
+            throw error;
+          }
+          cannotOpen(row, error.message);
+          continue;
+        }
+        const { status, error } = await scanStream(stream.getReader(), row, batch, {
+          checksummed: true,
+          check: () => archive.crcProblem(member, scanner._fwtally_crc32() >>> 0),
+        });
+        // A failed read of the file itself says no more than the plain message does.
+        finishRow(row, status, error instanceof fwtallyZip.ArchiveProblem ? error.message : null);
       }
-      const { status, error } = await scanStream(stream, row, batch);
-      // A failed read of the file itself says no more than the plain message does.
-      finishRow(row, status, error instanceof fwtallyZip.ArchiveProblem ? error.message : null);
+    } finally {
+      archive.close();
     }
   }
 
@@ -395,30 +591,50 @@
       return;
     }
     const { file } = source;
-    let archive = null;
-    try {
-      archive = await fwtallyZip.open(file);
-    } catch {
-      // Unreadable where an archive's table would be: read it as an image, which
-      // meets the same error and says so.
+    // WebKit may hand over a file cut short under the read as though it were
+    // whole, the missing part as zeros, but it tells the file's new time.
+    const { size, lastModified } = file;
+    let reader = await readerAfterPeeking(file.stream(), 4);
+    if (fwtallyZip.startsLikeArchive(reader.head)) {
+      reader.cancel().catch(() => {});
+      let archive = null;
+      try {
+        archive = await fwtallyZip.open(file);
+      } catch {
+        // Unreadable where an archive's table would be: read it as an image, which
+        // meets the same error and says so.
+      }
+      if (archive?.problem) {
+        cannotOpen(row, archive.problem);
+        return;
+      }
+      if (archive !== null) {
+        await scanMembers(archive, row, batch);
+        return;
+      }
+      reader = file.stream().getReader();
     }
-    if (archive?.problem) {
-      cannotOpen(row, archive.problem);
-      return;
-    }
-    if (archive !== null) {
-      await scanMembers(archive, row, batch);
-      return;
-    }
-    const { status } = await scanStream(file.stream(), row, batch,
-      { length: file.size, progress: showProgress(row, file.size) });
+    // A file that has lost or gained bytes since it was chosen was not read as
+    // it was: that is a failed read, never a success.
+    const check = (bytesRead) => (bytesRead !== size || file.lastModified !== lastModified
+      ? new Error('the file changed while it was read') : null);
+    const { status } = await scanStream(reader, row, batch, { check, progress: showProgress(row, size) });
     finishRow(row, status);
   }
 
+  // The count of images still to read shows with the table; the end of the
+  // reading shows at once, the table with it, for whoever waits for it.
   function updateState() {
-    cancelButton.disabled = pending === 0;
-    state.textContent = pending === 0 ? '' : 'Reading ' + pending + (pending === 1 ? ' image' : ' images');
-    document.body.dataset.busy = pending === 0 ? 'no' : 'yes';
+    const busy = pending === 0 ? 'no' : 'yes';
+    if (pending === 0) {
+      updateTable();
+    } else {
+      scheduleTableUpdate();
+    }
+    if (document.body.dataset.busy !== busy) {
+      cancelButton.disabled = pending === 0;
+      document.body.dataset.busy = busy;
+    }
   }
 
   // `sources` are { name, file }, or { name, problem } for what could not be
@@ -428,16 +644,15 @@
       return;
     }
     const batch = ++batchesChosen;
-    const chosen = sources.map((source) => [source, newRow(source.name)]);
-    refreshComparison();
-    pending += chosen.length;
+    const added = addRows(sources.map((source) => source.name));
+    pending += sources.length;
     updateState();
-    for (const [source, row] of chosen) {
-      queue = queue.then(() => scanOne(source, row, batch)).finally(() => {
+    sources.forEach((source, index) => {
+      queue = queue.then(() => scanOne(source, added[index], batch)).finally(() => {
         --pending;
         updateState();
       });
-    }
+    });
   }
 
   // Path order: by each folder's name, then the name within it, as a listing
@@ -497,7 +712,24 @@
   });
   referenceChoice.addEventListener('change', () => {
     chosenReference = rows[Number(referenceChoice.value)];
-    markChanges();
+    updateTable();
+  });
+  tableBody.addEventListener('click', (event) => {
+    const link = event.target.closest?.('.output a');
+    if (link && linkRows.has(link)) {
+      if (link.href.startsWith('blob:')) {
+        URL.revokeObjectURL(link.href);
+      }
+      link.href = URL.createObjectURL(new Blob([linkRows.get(link).output], { type: 'application/octet-stream' }));
+    }
+  });
+  // The table is made into CSV when it is asked for, as it stands then.
+  csvLink.addEventListener('click', () => {
+    if (csvAddress !== null) {
+      URL.revokeObjectURL(csvAddress);
+    }
+    csvAddress = URL.createObjectURL(new Blob([tableAsCsv()], { type: 'text/csv' }));
+    csvLink.href = csvAddress;
   });
   dropZone.addEventListener('dragover', (event) => {
     event.preventDefault();
@@ -520,7 +752,6 @@
   input.disabled = true;
   folderInput.disabled = true;
   loadScanner().then(() => {
-    refreshComparison();
     input.disabled = false;
     folderInput.disabled = false;
     document.body.dataset.ready = 'yes';

@@ -5,16 +5,26 @@
 // Nothing is unpacked anywhere, and neither an archive nor a member is held
 // whole.
 //
+//   fwtallyZip.startsLikeArchive(firstBytes)      // worth opening as one
 //   const archive = await fwtallyZip.open(file)   // null: not an archive
 //   archive.problem       // why none of it can be read, or null
 //   archive.members       // { path, compressedSize, problem }, folders left out
 //   archive.read(member, onCompressedBytes)
 //                         // a ReadableStream of the member's bytes; throws
 //                         // ArchiveProblem where the member cannot be opened
+//   archive.crcProblem(member, crc)
+//                         // an ArchiveProblem where the CRC-32 of the bytes
+//                         // read is not the member's, else null
+//   archive.close()       // once done with its members
 //
-// A stream that ends early, inflates to bytes other than those recorded, or
-// holds more bytes than its entry says errors with an ArchiveProblem that says
-// which. A hostile
+// The CRC-32 is left to the reader of the bytes, who has them at hand: worked
+// out here, in the browsers' JavaScript, it took longer than reading.
+//
+// Members are read one at a time. Those that lie one after another, as in
+// nearly every archive, are read from one stream of the file, as a bare read of
+// it would be: a stream opened for each member costs as much again.
+// A stream that ends early, or holds more bytes than its entry says, errors
+// with an ArchiveProblem that says which. A hostile
 // archive costs no more than an honest one of its size: no count or length read
 // from it decides how much is held at once.
 'use strict';
@@ -44,23 +54,81 @@ const fwtallyZip = (() => {
   // Browsers inflate each piece handed to them whole, whatever the reader takes:
   // pieces of 16 KiB hold what one piece inflates to below 17 MiB.
   const inflatedPiece = 16 * 1024;
+  // Bytes up to this far ahead are read past rather than read from a new stream.
+  const longestSkip = 2 ** 20;
 
-  const crcTable = new Uint32Array(256);
-  for (let byte = 0; byte < 256; ++byte) {
-    let value = byte;
-    for (let bit = 0; bit < 8; ++bit) {
-      value = value & 1 ? 0xedb88320 ^ (value >>> 1) : value >>> 1;
-    }
-    crcTable[byte] = value;
-  }
+  // Reads the archive forward, one stream of it at a time: a read at or a
+  // little ahead of where the last one ended goes on in the same stream, and
+  // any other opens a new one there. Reads run one at a time, in the order
+  // asked, whoever asks.
+  function forwardReader(file) {
+    let reader = null;
+    let position = 0;  // the archive offset of buffered[0]
+    let buffered = new Uint8Array(0);
+    let turn = Promise.resolve();
 
-  // The running CRC-32 (ISO-HDLC, as ZIP keeps it), before its final inversion.
-  function updateCrc(crc, bytes) {
-    let value = crc;
-    for (let index = 0; index < bytes.length; ++index) {
-      value = crcTable[(value ^ bytes[index]) & 0xff] ^ (value >>> 8);
+    async function fill() {
+      const chunk = await reader.read();
+      buffered = chunk.done ? new Uint8Array(0) : chunk.value;
+      return !chunk.done;
     }
-    return value;
+
+    async function moveTo(at) {
+      if (reader !== null && at >= position && at - position <= longestSkip) {
+        while (position < at && (buffered.length > 0 || await fill())) {
+          const skipped = Math.min(buffered.length, at - position);
+          buffered = buffered.subarray(skipped);
+          position += skipped;
+        }
+        return;
+      }
+      reader?.cancel().catch(() => {});
+      reader = file.slice(at).stream().getReader();
+      position = at;
+      buffered = new Uint8Array(0);
+    }
+
+    // At most `limit` bytes at the archive offset `at`: at least one, or none at
+    // the end of the file.
+    function piece(at, limit) {
+      const read = turn.then(async () => {
+        try {
+          await moveTo(at);
+          if (position !== at || (buffered.length === 0 && !await fill())) {
+            return new Uint8Array(0);
+          }
+        } catch (error) {
+          reader = null;  // the next read starts afresh
+          throw error;
+        }
+        const taken = buffered.subarray(0, limit);
+        buffered = buffered.subarray(taken.length);
+        position += taken.length;
+        return taken;
+      });
+      turn = read.catch(() => {});
+      return read;
+    }
+
+    // `length` bytes at `at`, or as many as the file holds.
+    async function bytes(at, length) {
+      const gathered = new Uint8Array(length);
+      let count = 0;
+      for (let next; count < length && (next = await piece(at + count, length - count)).length > 0;) {
+        gathered.set(next, count);
+        count += next.length;
+      }
+      return new DataView(gathered.buffer, 0, count);
+    }
+
+    function close() {
+      turn = turn.then(() => {
+        reader?.cancel().catch(() => {});
+        reader = null;
+      });
+    }
+
+    return { piece, bytes, close };
   }
 
   async function bytesAt(file, start, length) {
@@ -208,10 +276,13 @@ const fwtallyZip = (() => {
         compressedSize: fields.compressedSize.value,
         size: fields.size.value,
         headerOffset: fields.headerOffset.value,
+        nameLength,
       });
       at = next;
     }
-    // Members whose bytes overlap, the makings of a zip bomb, are not read.
+    // Members whose bytes overlap, the makings of a zip bomb, are not read. A
+    // member reaches at least as far as its header, its name as the table gives
+    // it, and its compressed bytes.
     const byPlace = [...entries].sort((one, other) => one.headerOffset - other.headerOffset);
     let reach = null;
     for (const entry of byPlace) {
@@ -219,7 +290,7 @@ const fwtallyZip = (() => {
         entry.overlaps = true;
         reach.entry.overlaps = true;
       }
-      const end = entry.headerOffset + localHeaderLength + entry.compressedSize;
+      const end = entry.headerOffset + localHeaderLength + entry.nameLength + entry.compressedSize;
       if (reach === null || end > reach.end) {
         reach = { entry, end };
       }
@@ -231,19 +302,21 @@ const fwtallyZip = (() => {
     }));
   }
 
-  // A local header's fields, or null where there is none at `at`.
-  async function localHeader(file, at) {
-    const head = await bytesAt(file, at, localHeaderLength);
+  // The local header at `at`, read with `bytes(at, length)`: its fields, or
+  // null where there is none; one cut short by `limit` is only `cutShort`.
+  async function localHeader(bytes, at, limit) {
+    const head = await bytes(at, localHeaderLength);
     if (head.byteLength < localHeaderLength || u32(head, 0) !== signatures.localHeader) {
-      return null;
+      return at + localHeaderLength > limit ? { cutShort: true } : null;
     }
     const nameLength = u16(head, 26);
     const extraLength = u16(head, 28);
-    const rest = await bytesAt(file, at + localHeaderLength, nameLength + extraLength);
-    if (rest.byteLength < nameLength + extraLength) {
-      return null;
+    const dataStart = at + localHeaderLength + nameLength + extraLength;
+    const rest = await bytes(at + localHeaderLength, nameLength + extraLength);
+    if (rest.byteLength < nameLength + extraLength || dataStart > limit) {
+      return { cutShort: true };
     }
-    return { head, rest, nameLength, extraLength, dataStart: at + localHeaderLength + nameLength + extraLength };
+    return { head, rest, nameLength, extraLength, dataStart };
   }
 
   function plausibleName(path) {
@@ -256,9 +329,10 @@ const fwtallyZip = (() => {
   // archive at all.
   async function listFromLocalHeaders(file) {
     const entries = [];
+    const bytes = (at, length) => bytesAt(file, at, length);
     for (let at = 0; at < file.size && entries.length <= mostMembers;) {
-      const header = await localHeader(file, at);
-      if (header === null) {
+      const header = await localHeader(bytes, at, file.size);
+      if (header === null || header.cutShort) {
         break;
       }
       const { head, rest, nameLength, extraLength } = header;
@@ -300,27 +374,42 @@ const fwtallyZip = (() => {
   // counted into the CRC-32 and the length before it is handed on. A problem
   // found is thrown only when the pieces before it have been taken, so that what
   // was read before it is scanned before it, whatever the browser buffers.
-  function read(file, entry, header, onCompressedBytes) {
+  function read(archiveReader, file, entry, header, onCompressedBytes) {
     const dataEnd = header.dataStart + entry.compressedSize;
+    const readEnd = Math.min(dataEnd, entry.dataLimit);
     const cutShort = dataEnd > Math.min(file.size, entry.dataLimit);
-    const counting = new TransformStream({
-      transform(chunk, controller) {
-        onCompressedBytes(chunk.length);
-        for (let at = 0; at < chunk.length; at += inflatedPiece) {
-          controller.enqueue(chunk.subarray(at, at + inflatedPiece));
-        }
-      },
-    });
-    let source = file.slice(header.dataStart, Math.min(dataEnd, entry.dataLimit)).stream().pipeThrough(counting);
+    let at = header.dataStart;
+    // The next piece of the member's compressed bytes, of at most `limit`.
+    const nextCompressed = async (limit) => {
+      const piece = at < readEnd ? await archiveReader.piece(at, Math.min(limit, readEnd - at)) : null;
+      if (piece === null || piece.length === 0) {
+        return { done: true };
+      }
+      at += piece.length;
+      onCompressedBytes(piece.length);
+      return { done: false, value: piece };
+    };
+    // Stored bytes are the member's own, taken as they come; deflated ones go
+    // through the browser's inflater.
+    let inflated = null;
     if (entry.method === 8) {
-      source = source.pipeThrough(new DecompressionStream('deflate-raw'));
+      inflated = new ReadableStream({
+        async pull(controller) {
+          const next = await nextCompressed(inflatedPiece);
+          if (next.done) {
+            controller.close();
+          } else {
+            controller.enqueue(next.value);
+          }
+        },
+      }, { highWaterMark: 0 }).pipeThrough(new DecompressionStream('deflate-raw')).getReader();
     }
-    const reader = source.getReader();
-    let crc = 0xffffffff;
+    const nextBytes = () => (inflated === null ? nextCompressed(Infinity) : inflated.read());
+    const stop = () => inflated?.cancel().catch(() => {});
     let length = 0;
     let tooLong = false;
     const problem = (reason) => {
-      reader.cancel().catch(() => {});
+      stop();
       return new ArchiveProblem(reason);
     };
     return new ReadableStream({
@@ -330,7 +419,7 @@ const fwtallyZip = (() => {
         }
         let chunk;
         try {
-          chunk = await reader.read();
+          chunk = await nextBytes();
         } catch (error) {
           if (cutShort) {
             throw problem('the archive ends before the member does');
@@ -346,9 +435,6 @@ const fwtallyZip = (() => {
           if (length < entry.size) {
             throw problem('the member ends early');
           }
-          if (((crc ^ 0xffffffff) >>> 0) !== entry.crc) {
-            throw problem('the member\'s CRC-32 does not match');
-          }
           controller.close();
           return;
         }
@@ -357,24 +443,26 @@ const fwtallyZip = (() => {
           // What the entry allows is scanned; the rest is not inflated at all.
           tooLong = true;
           bytes = bytes.subarray(0, entry.size - length);
-          reader.cancel().catch(() => {});
+          stop();
         }
         length += bytes.length;
-        crc = updateCrc(crc, bytes);
         controller.enqueue(bytes);
       },
-      cancel(reason) {
-        return reader.cancel(reason);
-      },
+      cancel: stop,
     }, { highWaterMark: 0 });
   }
 
-  async function open(file) {
-    if (file.size < 4) {
-      return null;
+  // An archive starts with its first member's header, or, empty, with its end.
+  function startsLikeArchive(firstBytes) {
+    if (firstBytes.length < 4) {
+      return false;
     }
-    const start = u32(await bytesAt(file, 0, 4), 0);
-    if (start !== signatures.localHeader && start !== signatures.end) {
+    const start = new DataView(firstBytes.buffer, firstBytes.byteOffset, 4).getUint32(0, true);
+    return start === signatures.localHeader || start === signatures.end;
+  }
+
+  async function open(file) {
+    if (!startsLikeArchive(new Uint8Array((await bytesAt(file, 0, 4)).buffer))) {
       return null;
     }
     let entries = null;
@@ -393,6 +481,7 @@ const fwtallyZip = (() => {
       return null;
     }
     const members = entries.filter((entry) => !entry.path.endsWith('/'));
+    const archiveReader = forwardReader(file);
     return {
       members: members.length > mostMembers ? [] : members,
       problem: members.length > mostMembers ? `the archive holds more than ${mostMembers} files` : null,
@@ -400,14 +489,21 @@ const fwtallyZip = (() => {
         if (entry.problem !== null) {
           throw new ArchiveProblem(entry.problem);
         }
-        const header = await localHeader(file, entry.headerOffset);
+        const header = await localHeader(archiveReader.bytes, entry.headerOffset, entry.dataLimit);
         if (header === null) {
           throw new ArchiveProblem('the member\'s header is missing');
         }
-        return read(file, entry, header, onCompressedBytes);
+        if (header.cutShort) {
+          throw new ArchiveProblem('the member lies past the end of the archive');
+        }
+        return read(archiveReader, file, entry, header, onCompressedBytes);
       },
+      crcProblem(entry, crc) {
+        return crc === entry.crc ? null : new ArchiveProblem('the member\'s CRC-32 does not match');
+      },
+      close: archiveReader.close,
     };
   }
 
-  return { open, ArchiveProblem };
+  return { open, startsLikeArchive, ArchiveProblem };
 })();
