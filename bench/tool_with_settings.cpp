@@ -4,7 +4,8 @@
 //
 //   fwtally_with_settings LEVEL WINDOW_KIB SMALLEST_MAPPED_KIB IMAGE
 //
-// LEVEL is portable, sse2, avx2, avx512 or neon; each number may be "default".
+// LEVEL is portable, sse2, avx2, avx512 or neon (the levels of native processors);
+// each number may be "default".
 // A smallest mapped length of "never" keeps every image on the reading loop.
 
 #include <cstdio>

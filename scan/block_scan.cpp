@@ -39,6 +39,13 @@
 #define FWTALLY_HAVE_NEON 1
 #endif
 
+// The browser page's WebAssembly is built for 128-bit SIMD, which every browser
+// it is for runs.
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#define FWTALLY_HAVE_WASM_SIMD128 1
+#endif
+
 // AVX2 and AVX-512 code is compiled per function and chosen at run time. flatten
 // pulls the shared chunk loop into each such function, so it runs with that
 // function's instruction set rather than calling out per chunk.
@@ -180,6 +187,23 @@ struct neon_level {
         const uint8x16x4_t vectors = {
             {vld1q_u8(bytes), vld1q_u8(bytes + 16), vld1q_u8(bytes + 32), vld1q_u8(bytes + 48)}};
         return {equal_bits(vectors, '_'), equal_bits(vectors, '.')};
+    }
+};
+#endif
+
+#ifdef FWTALLY_HAVE_WASM_SIMD128
+struct wasm_simd128_level {
+    static std::uint64_t bits(v128_t vector, char value) {
+        return wasm_i8x16_bitmask(wasm_i8x16_eq(vector, wasm_i8x16_splat(value)));
+    }
+    static chunk_masks classify(const unsigned char* bytes) {
+        chunk_masks masks{0, 0};
+        for (unsigned i = 0; i < chunk_length; i += 16) {
+            const v128_t vector = wasm_v128_load(bytes + i);
+            masks.underscores |= bits(vector, '_') << i;
+            masks.dots |= bits(vector, '.') << i;
+        }
+        return masks;
     }
 };
 #endif
@@ -328,6 +352,13 @@ bool scan_block_neon(scan_state& state, std::span<const unsigned char> block, re
 }
 #endif
 
+#ifdef FWTALLY_HAVE_WASM_SIMD128
+bool scan_block_wasm_simd128(scan_state& state, std::span<const unsigned char> block,
+                             report_writer& writer) {
+    return scan_chunks<wasm_simd128_level>(state, block, writer);
+}
+#endif
+
 }  // namespace
 
 bool simd_level_supported(simd_level level) {
@@ -351,6 +382,10 @@ bool simd_level_supported(simd_level level) {
     case simd_level::neon:
         return true;
 #endif
+#ifdef FWTALLY_HAVE_WASM_SIMD128
+    case simd_level::wasm_simd128:
+        return true;
+#endif
     default:
         return false;
     }
@@ -358,7 +393,7 @@ bool simd_level_supported(simd_level level) {
 
 simd_level best_simd_level() {
     constexpr std::array fastest_first{simd_level::avx512, simd_level::avx2, simd_level::sse2,
-                                       simd_level::neon};
+                                       simd_level::neon, simd_level::wasm_simd128};
     const auto* const best =
         std::find_if(fastest_first.begin(), fastest_first.end(), simd_level_supported);
     return best == fastest_first.end() ? simd_level::portable : *best;
@@ -379,6 +414,10 @@ bool scan_block(scan_state& state, std::span<const unsigned char> block, report_
 #ifdef FWTALLY_HAVE_NEON
     case simd_level::neon:
         return scan_block_neon(state, block, writer);
+#endif
+#ifdef FWTALLY_HAVE_WASM_SIMD128
+    case simd_level::wasm_simd128:
+        return scan_block_wasm_simd128(state, block, writer);
 #endif
     default:
         return scan_block_portable(state, block, writer);

@@ -23,7 +23,7 @@ using scan_window = std::array<unsigned char, window_length>;  // [0] oldest byt
 inline constexpr std::size_t default_block_capacity = std::size_t{128} * 1024;
 
 // How 64-byte chunks are classified; every level gives the same result.
-enum class simd_level { portable, sse2, avx2, avx512, neon };
+enum class simd_level { portable, sse2, avx2, avx512, neon, wasm_simd128 };
 
 bool simd_level_supported(simd_level level);
 simd_level best_simd_level();  // the fastest level this processor runs

@@ -12,7 +12,7 @@ namespace fwtally::testing {
 // Within each processor family, slowest first.
 inline constexpr std::array all_simd_levels{simd_level::portable, simd_level::sse2,
                                             simd_level::avx2, simd_level::avx512,
-                                            simd_level::neon};
+                                            simd_level::neon, simd_level::wasm_simd128};
 
 // The levels this processor runs, the portable one always among them.
 inline std::vector<simd_level> supported_simd_levels() {
@@ -34,6 +34,8 @@ inline const char* simd_level_name(simd_level level) {
         return "avx512";
     case simd_level::neon:
         return "neon";
+    case simd_level::wasm_simd128:
+        return "wasm_simd128";
     }
     return "unknown";
 }
