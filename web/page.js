@@ -197,6 +197,8 @@
   function addRows(names, replaced = null) {
     const added = names.map((name) => newRow(name));
     const elements = added.map((row) => row.view.element);
+    // Before the rows go in, so that the browser never lays out all of them.
+    resultsTable.classList.toggle('long', rows.length + added.length > longTable);
     if (replaced === null) {
       tableBody.append(...elements);
       rows.push(...added);
@@ -341,7 +343,6 @@
         return option;
       }));
       referenceChoice.disabled = rows.length < 2;
-      resultsTable.classList.toggle('long', rows.length > longTable);
       rowsAddedOrRemoved = false;
     }
     if (reference !== null) {
@@ -556,11 +557,11 @@
           continue;
         }
         setStatus(row, 'Reading');
-        let stream;
+        let reader;
         try {
           let compressedBytes = 0;
           const progress = showProgress(row, member.compressedSize);
-          stream = await archive.read(member, (count) => progress(compressedBytes += count));
+          reader = await archive.read(member, (count) => progress(compressedBytes += count));
         } catch (error) {
           if (!(error instanceof fwtallyZip.ArchiveProblem)) {
             throw error;
@@ -568,7 +569,7 @@
           cannotOpen(row, error.message);
           continue;
         }
-        const { status, error } = await scanStream(stream.getReader(), row, batch, {
+        const { status, error } = await scanStream(reader, row, batch, {
           checksummed: true,
           check: () => archive.crcProblem(member, scanner._fwtally_crc32() >>> 0),
         });

@@ -10,7 +10,8 @@
 //   archive.problem       // why none of it can be read, or null
 //   archive.members       // { path, compressedSize, problem }, folders left out
 //   archive.read(member, onCompressedBytes)
-//                         // a ReadableStream of the member's bytes; throws
+//                         // a reader of the member's bytes, as a stream's
+//                         // reader, read one piece at a time; throws
 //                         // ArchiveProblem where the member cannot be opened
 //   archive.crcProblem(member, crc)
 //                         // an ArchiveProblem where the CRC-32 of the bytes
@@ -23,7 +24,7 @@
 // Members are read one at a time. Those that lie one after another, as in
 // nearly every archive, are read from one stream of the file, as a bare read of
 // it would be: a stream opened for each member costs as much again.
-// A stream that ends early, or holds more bytes than its entry says, errors
+// A member that ends early, or holds more bytes than its entry says, errors
 // with an ArchiveProblem that says which. A hostile
 // archive costs no more than an honest one of its size: no count or length read
 // from it decides how much is held at once.
@@ -60,54 +61,70 @@ const fwtallyZip = (() => {
   // Reads the archive forward, one stream of it at a time: a read at or a
   // little ahead of where the last one ended goes on in the same stream, and
   // any other opens a new one there. Reads run one at a time, in the order
-  // asked, whoever asks.
+  // asked, whoever asks; the first need not wait for anything.
   function forwardReader(file) {
     let reader = null;
     let position = 0;  // the archive offset of buffered[0]
     let buffered = new Uint8Array(0);
-    let turn = Promise.resolve();
+    let busy = false;
+    const waiting = [];
 
-    async function fill() {
-      const chunk = await reader.read();
-      buffered = chunk.done ? new Uint8Array(0) : chunk.value;
-      return !chunk.done;
+    // Waits for the reads asked for before, if any; the turn passes on in
+    // `release`, the first read's without waiting at all.
+    async function turn() {
+      if (busy) {
+        await new Promise((resolve) => waiting.push(resolve));
+      }
+      busy = true;
     }
 
-    async function moveTo(at) {
-      if (reader !== null && at >= position && at - position <= longestSkip) {
-        while (position < at && (buffered.length > 0 || await fill())) {
-          const skipped = Math.min(buffered.length, at - position);
-          buffered = buffered.subarray(skipped);
-          position += skipped;
-        }
-        return;
+    function release() {
+      const next = waiting.shift();
+      if (next) {
+        next();
+      } else {
+        busy = false;
       }
-      reader?.cancel().catch(() => {});
-      reader = file.slice(at).stream().getReader();
-      position = at;
-      buffered = new Uint8Array(0);
     }
 
     // At most `limit` bytes at the archive offset `at`: at least one, or none at
-    // the end of the file.
-    function piece(at, limit) {
-      const read = turn.then(async () => {
-        try {
-          await moveTo(at);
-          if (position !== at || (buffered.length === 0 && !await fill())) {
-            return new Uint8Array(0);
+    // the end of the file. One function, with one wait in the usual case: a
+    // browser that hands over a file 64 KiB at a time asks for this often, and
+    // each step through a promise costs.
+    async function piece(at, limit) {
+      if (busy) {
+        await turn();
+      }
+      busy = true;
+      try {
+        if (reader === null || at < position || at - position > longestSkip) {
+          reader?.cancel().catch(() => {});
+          reader = file.slice(at).stream().getReader();
+          position = at;
+          buffered = new Uint8Array(0);
+        }
+        while (position < at || buffered.length === 0) {
+          if (buffered.length === 0) {
+            const chunk = await reader.read();
+            if (chunk.done) {
+              return new Uint8Array(0);
+            }
+            buffered = chunk.value;
           }
-        } catch (error) {
-          reader = null;  // the next read starts afresh
-          throw error;
+          const skipped = Math.min(buffered.length, at - position);
+          buffered = buffered.subarray(skipped);
+          position += skipped;
         }
         const taken = buffered.subarray(0, limit);
         buffered = buffered.subarray(taken.length);
         position += taken.length;
         return taken;
-      });
-      turn = read.catch(() => {});
-      return read;
+      } catch (error) {
+        reader = null;  // the next read starts afresh
+        throw error;
+      } finally {
+        release();
+      }
     }
 
     // `length` bytes at `at`, or as many as the file holds.
@@ -121,11 +138,11 @@ const fwtallyZip = (() => {
       return new DataView(gathered.buffer, 0, count);
     }
 
-    function close() {
-      turn = turn.then(() => {
-        reader?.cancel().catch(() => {});
-        reader = null;
-      });
+    async function close() {
+      await turn();
+      reader?.cancel().catch(() => {});
+      reader = null;
+      release();
     }
 
     return { piece, bytes, close };
@@ -412,8 +429,10 @@ const fwtallyZip = (() => {
       stop();
       return new ArchiveProblem(reason);
     };
-    return new ReadableStream({
-      async pull(controller) {
+    // A reader as a stream's gives, without a stream's cost for each piece: it
+    // is read one piece at a time.
+    return {
+      async read() {
         if (tooLong) {
           throw problem('the member holds more bytes than its entry says');
         }
@@ -435,8 +454,7 @@ const fwtallyZip = (() => {
           if (length < entry.size) {
             throw problem('the member ends early');
           }
-          controller.close();
-          return;
+          return { done: true, value: undefined };
         }
         let bytes = chunk.value;
         if (bytes.length > entry.size - length) {
@@ -446,10 +464,12 @@ const fwtallyZip = (() => {
           stop();
         }
         length += bytes.length;
-        controller.enqueue(bytes);
+        return { done: false, value: bytes };
       },
-      cancel: stop,
-    }, { highWaterMark: 0 });
+      async cancel() {
+        stop();
+      },
+    };
   }
 
   // An archive starts with its first member's header, or, empty, with its end.
