@@ -382,11 +382,10 @@
   // Each download link's row: its bytes are made into a file when it is clicked.
   const linkRows = new WeakMap();
 
-  // A reader of the stream whose first `count` bytes, or as many as it holds,
-  // are known before the scan takes them: an archive is known by its first
-  // four, so that an image is read once, by one stream, like any other file.
-  async function readerAfterPeeking(stream, count) {
-    const reader = stream.getReader();
+  // The reader, with its first `count` bytes, or as many as it holds, known
+  // before the scan takes them: an archive is known by its first four, so
+  // that an image is read once, by one reader, like any other file.
+  async function readerAfterPeeking(reader, count) {
     const taken = [];
     let length = 0;
     let ended = false;
@@ -595,7 +594,7 @@
     // WebKit may hand over a file cut short under the read as though it were
     // whole, the missing part as zeros, but it tells the file's new time.
     const { size, lastModified } = file;
-    let reader = await readerAfterPeeking(file.stream(), 4);
+    let reader = await readerAfterPeeking(fwtallyZip.fileReader(file), 4);
     if (fwtallyZip.startsLikeArchive(reader.head)) {
       reader.cancel().catch(() => {});
       let archive = null;
@@ -613,7 +612,7 @@
         await scanMembers(archive, row, batch);
         return;
       }
-      reader = file.stream().getReader();
+      reader = fwtallyZip.fileReader(file);
     }
     // A file that has lost or gained bytes since it was chosen was not read as
     // it was: that is a failed read, never a success.

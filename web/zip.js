@@ -6,6 +6,7 @@
 // whole.
 //
 //   fwtallyZip.startsLikeArchive(firstBytes)      // worth opening as one
+//   fwtallyZip.fileReader(file)   // a file's bytes, never far ahead of the reader
 //   const archive = await fwtallyZip.open(file)   // null: not an archive
 //   archive.problem       // why none of it can be read, or null
 //   archive.members       // { path, compressedSize, problem }, folders left out
@@ -57,6 +58,46 @@ const fwtallyZip = (() => {
   const inflatedPiece = 16 * 1024;
   // Bytes up to this far ahead are read past rather than read from a new stream.
   const longestSkip = 2 ** 20;
+  // The most of a file a browser is let read ahead of the page.
+  const readWindow = 16 * 2 ** 20;
+
+  // A reader of the file's bytes from `start` to its end, which opens a stream
+  // on one window of the file at a time: WebKit's file streams read the whole
+  // file into memory as fast as the disk gives it, however little is taken
+  // from them, so that a stream on all of a large file fills the memory. A
+  // window cut short (the file shrank) ends the bytes there.
+  function fileReader(file, start = 0) {
+    let reader = null;
+    let position = start;
+    let windowEnd = start;
+    let ended = false;
+    return {
+      async read() {
+        for (;;) {
+          if (reader === null) {
+            if (ended || position >= file.size) {
+              return { done: true, value: undefined };
+            }
+            windowEnd = Math.min(position + readWindow, file.size);
+            reader = file.slice(position, windowEnd).stream().getReader();
+          }
+          const chunk = await reader.read();
+          if (!chunk.done) {
+            position += chunk.value.length;
+            return chunk;
+          }
+          reader = null;
+          if (position < windowEnd) {
+            ended = true;
+          }
+        }
+      },
+      cancel(reason) {
+        ended = true;
+        return reader?.cancel(reason) ?? Promise.resolve();
+      },
+    };
+  }
 
   // Reads the archive forward, one stream of it at a time: a read at or a
   // little ahead of where the last one ended goes on in the same stream, and
@@ -99,7 +140,7 @@ const fwtallyZip = (() => {
       try {
         if (reader === null || at < position || at - position > longestSkip) {
           reader?.cancel().catch(() => {});
-          reader = file.slice(at).stream().getReader();
+          reader = fileReader(file, at);
           position = at;
           buffered = new Uint8Array(0);
         }
@@ -525,5 +566,5 @@ const fwtallyZip = (() => {
     };
   }
 
-  return { open, startsLikeArchive, ArchiveProblem };
+  return { open, startsLikeArchive, fileReader, ArchiveProblem };
 })();

@@ -2,6 +2,7 @@
 // use the page, behind one interface:
 //
 //   const browser = await launch(name, scratch)     // 'chromium', 'firefox' or 'webkit'
+//   launch('chromium', scratch, { extraChromiumFlags })
 //   const page = await browser.open(url)            // once the page is ready
 //   page.upload(files) page.uploadFolder(folder)    // the latter where choosesFolders[name]
 //   page.click(selector) page.select(selector, value)
@@ -92,7 +93,7 @@ class PuppeteerPage {
 const chromiumFlags = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 
-async function launchPuppeteer(name, downloads, profile) {
+async function launchPuppeteer(name, downloads, profile, extraChromiumFlags) {
   const browser = name === 'firefox'
     ? await puppeteer.launch({
       browser: 'firefox',
@@ -110,7 +111,7 @@ async function launchPuppeteer(name, downloads, profile) {
       executablePath: process.env.FWTALLY_CHROMIUM,
       headless: true,
       userDataDir: profile,
-      args: chromiumFlags,
+      args: [...chromiumFlags, ...extraChromiumFlags],
     });
   return {
     puppeteer: browser,
@@ -218,11 +219,11 @@ async function launchWebKit(home) {
 // refuses a folder ("Is directory"), and WebKit's driver chooses nothing.
 export const choosesFolders = { chromium: true, firefox: false, webkit: false };
 
-export async function launch(name, scratch) {
+export async function launch(name, scratch, { extraChromiumFlags = [] } = {}) {
   if (name === 'webkit') {
     return launchWebKit(path.join(scratch, 'webkit-home'));
   }
   const downloads = path.join(scratch, 'downloads');
   fs.mkdirSync(downloads, { recursive: true });
-  return launchPuppeteer(name, downloads, path.join(scratch, 'profile'));
+  return launchPuppeteer(name, downloads, path.join(scratch, 'profile'), extraChromiumFlags);
 }
