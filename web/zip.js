@@ -59,13 +59,15 @@ const fwtallyZip = (() => {
   // Bytes up to this far ahead are read past rather than read from a new stream.
   const longestSkip = 2 ** 20;
   // The most of a file a browser is let read ahead of the page.
-  const readWindow = 16 * 2 ** 20;
+  const readWindow = 64 * 2 ** 20;
 
   // A reader of the file's bytes from `start` to its end, which opens a stream
   // on one window of the file at a time: WebKit's file streams read the whole
   // file into memory as fast as the disk gives it, however little is taken
-  // from them, so that a stream on all of a large file fills the memory. A
-  // window cut short (the file shrank) ends the bytes there.
+  // from them, so that a stream on all of a large file fills the memory. A new
+  // stream is slow to start in Chromium, so windows are large: 16 MiB ones
+  // read an archive of 1,000 images a fifth slower there. A window cut short
+  // (the file shrank) ends the bytes there.
   function fileReader(file, start = 0) {
     let reader = null;
     let position = start;
