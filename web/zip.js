@@ -7,7 +7,8 @@
 //
 //   fwtallyZip.startsLikeArchive(firstBytes)      // worth opening as one
 //   fwtallyZip.fileReader(file)   // a file's bytes, never far ahead of the reader
-//   const archive = await fwtallyZip.open(file)   // null: not an archive
+//   const archive = await fwtallyZip.open(file)   // one that starts like one;
+//                                                 // null: not an archive after all
 //   archive.problem       // why none of it can be read, or null
 //   archive.members       // { path, compressedSize, problem }, folders left out
 //   archive.read(member, onCompressedBytes)
@@ -520,14 +521,12 @@ const fwtallyZip = (() => {
     if (firstBytes.length < 4) {
       return false;
     }
-    const start = new DataView(firstBytes.buffer, firstBytes.byteOffset, 4).getUint32(0, true);
+    const start = u32(new DataView(firstBytes.buffer, firstBytes.byteOffset, 4), 0);
     return start === signatures.localHeader || start === signatures.end;
   }
 
+  // The caller has read the file's first bytes, and they start like an archive.
   async function open(file) {
-    if (!startsLikeArchive(new Uint8Array((await bytesAt(file, 0, 4)).buffer))) {
-      return null;
-    }
     let entries = null;
     const end = await findEnd(file);
     if (end !== null) {
